@@ -1,0 +1,51 @@
+// Service look-up: an object registered in this process wins; otherwise the host HAL is
+// built over the transport that BT_HCI_TRANSPORT names.
+#include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "host_hal_factory.h"
+
+namespace android {
+namespace hardware {
+namespace bluetooth {
+namespace V1_0 {
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::string, sp<IBluetoothHci>> services;
+};
+
+Registry& registry() {
+    static Registry* instance = new Registry();  // never destroyed: used until exit
+    return *instance;
+}
+
+}  // namespace
+
+sp<IBluetoothHci> IBluetoothHci::getService(const std::string& serviceName, bool /*getStub*/) {
+    {
+        Registry& reg = registry();
+        std::lock_guard<std::mutex> lock(reg.mutex);
+        auto it = reg.services.find(serviceName);
+        if (it != reg.services.end()) return it->second;
+    }
+    if (serviceName != "default") return nullptr;
+    return ::orvalinquist::host::openHalFromEnvironment();
+}
+
+status_t IBluetoothHci::registerAsService(const std::string& serviceName) {
+    Registry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    reg.services[serviceName] = this;
+    return OK;
+}
+
+}  // namespace V1_0
+}  // namespace bluetooth
+}  // namespace hardware
+}  // namespace android

@@ -1,0 +1,7 @@
+#include "bt_advertiser.h"
+
+namespace bt {
+
+bool BluetoothAdvertiser::enableAdvertising() { return false; }
+
+}  // namespace bt

@@ -1,0 +1,19 @@
+// LE advertising and BR/EDR discoverability set-up.
+#pragma once
+
+#include "bt_common.h"
+
+namespace bt {
+
+class BluetoothAdvertiser {
+  public:
+    BluetoothAdvertiser(sp<IBluetoothHci>& hci, GlobalState& state) : hci(hci), state(state) {}
+
+    bool enableAdvertising();
+
+  private:
+    sp<IBluetoothHci>& hci;
+    GlobalState& state;
+};
+
+}  // namespace bt

@@ -1,0 +1,39 @@
+// The scanner: the one HCI command sender, the scan session and the event parser.
+#pragma once
+
+#include "bt_common.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace bt {
+
+// Logs the packet, hands it to the HAL and paces the stream with a 200 ms pause after each
+// accepted command. Shared by the scanner and the advertiser.
+bool sendHciCommandToHal(const sp<IBluetoothHci>& hal, const std::vector<uint8_t>& command);
+
+class BluetoothScanner {
+  public:
+    BluetoothScanner(sp<IBluetoothHci>& hci, GlobalState& state) : hci(hci), state(state) {}
+    ~BluetoothScanner();
+    BluetoothScanner(const BluetoothScanner&) = delete;
+    BluetoothScanner& operator=(const BluetoothScanner&) = delete;
+
+    bool startScan(const ScanOptions& options);
+    bool stopScan();
+    void processEvents(const ScanOptions& options);
+    const std::vector<DeviceInfo>& getDiscoveredDevices() const { return devices; }
+
+    bool sendHciCommand(const std::vector<uint8_t>& command);
+    void requestDeviceName(const uint8_t* address);
+    void parseHciEvent(const uint8_t* data, size_t length);
+
+  private:
+
+    sp<IBluetoothHci>& hci;
+    GlobalState& state;
+    std::vector<DeviceInfo> devices;
+};
+
+}  // namespace bt

@@ -1,0 +1,67 @@
+#include "log_sink.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace testsupport {
+namespace {
+
+struct Sink {
+    std::mutex mutex;
+    std::vector<LogLine> lines;
+    bool echo = std::getenv("ORVALINQUIST_TEST_ECHO_LOG") != nullptr;
+};
+
+Sink& sink() {
+    static Sink* instance = new Sink();  // never destroyed: threads may log during exit
+    return *instance;
+}
+
+}  // namespace
+
+std::vector<LogLine> logLines() {
+    std::lock_guard<std::mutex> lock(sink().mutex);
+    return sink().lines;
+}
+
+std::vector<std::string> toolLogTexts() {
+    std::vector<std::string> texts;
+    for (const LogLine& line : logLines()) {
+        if (line.nullTag) texts.push_back(line.text);
+    }
+    return texts;
+}
+
+void clearLog() {
+    std::lock_guard<std::mutex> lock(sink().mutex);
+    sink().lines.clear();
+}
+
+void setLogEcho(bool echo) {
+    std::lock_guard<std::mutex> lock(sink().mutex);
+    sink().echo = echo;
+}
+
+}  // namespace testsupport
+
+extern "C" int __android_log_print(int priority, const char* tag, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    va_end(args);
+
+    testsupport::LogLine line{priority, tag == nullptr, tag ? tag : "", text,
+                              std::chrono::steady_clock::now()};
+    testsupport::Sink& s = testsupport::sink();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.echo) std::fprintf(stderr, "[%d %s] %s\n", priority, tag ? tag : "-", text.c_str());
+    s.lines.push_back(std::move(line));
+    return size;
+}

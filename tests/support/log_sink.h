@@ -1,0 +1,25 @@
+// A recording stand-in for liblog's __android_log_print, linked into in-process tests.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct LogLine {
+    int priority;
+    bool nullTag;
+    std::string tag;
+    std::string text;
+    std::chrono::steady_clock::time_point time;
+};
+
+std::vector<LogLine> logLines();
+// Texts of the tool's own lines (null tag), in order.
+std::vector<std::string> toolLogTexts();
+void clearLog();
+// Also echo every line to stderr (off by default; ORVALINQUIST_TEST_ECHO_LOG=1 turns it on).
+void setLogEcho(bool echo);
+
+}  // namespace testsupport
