@@ -2,11 +2,16 @@
 #include "bt_scanner.h"
 
 #include <android/log.h>
+#include <pthread.h>
+#include <time.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace bt {
@@ -14,6 +19,45 @@ namespace bt {
 namespace {
 
 constexpr std::chrono::milliseconds kCommandPause{200};
+constexpr std::chrono::milliseconds kScanSetupPause{300};
+constexpr std::chrono::milliseconds kEventWaitSlice{100};
+constexpr int kMaxScanSeconds = 15;
+const std::vector<uint8_t> kScanEnableOn = {0x0C, 0x20, 0x02, 0x01, 0x00};
+const std::vector<uint8_t> kScanEnableOff = {0x0C, 0x20, 0x02, 0x00, 0x00};
+
+enum class WaitOutcome { kReady, kTimedOut, kFailed };
+
+// Waits on the session's condition variable, with `lock` held, until an event is pending
+// or scanning has ended, but not past 100 ms on the monotonic clock. The wait goes to
+// pthread directly because std::condition_variable hides a failing wait; the predicate is
+// evaluated once more after the deadline.
+WaitOutcome waitForEvent(GlobalState& state, std::unique_lock<std::mutex>& lock) {
+    auto ready = [&state] { return !state.eventData.empty() || !state.scanning; };
+    timespec deadline;
+    if (clock_gettime(CLOCK_MONOTONIC, &deadline) != 0) return WaitOutcome::kFailed;
+    const auto slice = std::chrono::nanoseconds(kEventWaitSlice).count();
+    deadline.tv_nsec += slice % 1000000000;
+    deadline.tv_sec += slice / 1000000000 + deadline.tv_nsec / 1000000000;
+    deadline.tv_nsec %= 1000000000;
+    while (!ready()) {
+        const int result = pthread_cond_clockwait(
+            state.cv.native_handle(), lock.mutex()->native_handle(), CLOCK_MONOTONIC, &deadline);
+        if (result == ETIMEDOUT) return ready() ? WaitOutcome::kReady : WaitOutcome::kTimedOut;
+        if (result != 0) return WaitOutcome::kFailed;
+    }
+    return WaitOutcome::kReady;
+}
+
+// std::thread reports a failed pthread_create only by throwing; this is the one place the
+// tool catches anything.
+bool startEventThread(std::thread& slot, BluetoothScanner* scanner, const ScanOptions& options) {
+    try {
+        slot = std::thread(&BluetoothScanner::processEvents, scanner, options);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
 
 std::string hexText(const std::vector<uint8_t>& packet) {
     std::string text;
@@ -71,12 +115,90 @@ void BluetoothScanner::requestDeviceName(const uint8_t* address) {
     sendHciCommand(request);
 }
 
-bool BluetoothScanner::startScan(const ScanOptions&) {
-    return false;
-}
-bool BluetoothScanner::stopScan() {
+bool BluetoothScanner::startScan(const ScanOptions& options) {
+    if (!state.initialized) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Bluetooth not initialized");
+        return false;
+    }
+    devices.clear();
+    state.foundConnectable = false;
+
+    // General inquiry access code, 12.8 s, unlimited responses.
+    if (!sendHciCommand({0x01, 0x04, 0x05, 0x33, 0x8B, 0x9E, 0x0A, 0x00})) {
+        // LE scanning alone still makes a useful scan.
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to start inquiry");
+    }
+    // Active scanning, interval and window 11.25 ms, public own address, no filter.
+    if (!sendHciCommand({0x0B, 0x20, 0x07, 0x01, 0x12, 0x00, 0x12, 0x00, 0x00, 0x00})) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to set scan parameters");
+        return false;
+    }
+    std::this_thread::sleep_for(kScanSetupPause);
+    if (!sendHciCommand(kScanEnableOn)) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to enable scanning");
+        return false;
+    }
+    state.scanning = true;
+
+    if (state.eventThread.joinable()) state.eventThread.join();
+    if (!startEventThread(state.eventThread, this, options)) {
+        // Nobody would take the events: end the scan at once, without the wait.
+        state.scanning = false;
+    }
+
+    const int seconds = std::min(options.timeout, kMaxScanSeconds);
+    __android_log_print(ANDROID_LOG_INFO, nullptr, "Scanning for %d seconds...", seconds);
+    for (int i = 0; i < seconds; ++i) {
+        if (!state.scanning) break;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (options.stopOnFirst && state.foundConnectable) {
+            __android_log_print(ANDROID_LOG_INFO, nullptr,
+                                "Found at least one connectable device, stopping scan");
+            break;
+        }
+    }
+    stopScan();
     return true;
 }
-void BluetoothScanner::processEvents(const ScanOptions&) {}
+
+bool BluetoothScanner::stopScan() {
+    state.scanning = false;
+    if (!sendHciCommand(kScanEnableOff)) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to disable scanning");
+    }
+    state.cv.notify_all();
+    // A thread cannot join itself; the event thread never stops a scan this way.
+    if (state.eventThread.joinable() && state.eventThread.get_id() != std::this_thread::get_id()) {
+        state.eventThread.join();
+    }
+    return true;
+}
+
+void BluetoothScanner::processEvents(const ScanOptions& options) {
+    __android_log_print(ANDROID_LOG_INFO, nullptr, "Event processing thread started");
+    while (state.scanning) {
+        std::unique_lock<std::mutex> lock(state.mutex);
+        const WaitOutcome outcome = waitForEvent(state, lock);
+        if (outcome == WaitOutcome::kFailed) {
+            // Without a working wait the thread could only spin; end the scan instead.
+            state.scanning = false;
+            break;
+        }
+        if (outcome == WaitOutcome::kTimedOut) continue;
+        if (!state.scanning) break;  // a pending event stays unparsed
+
+        __android_log_print(ANDROID_LOG_INFO, nullptr, "Processing event data, size: %zu",
+                            state.eventData.size());
+        parseHciEvent(state.eventData.data(), state.eventData.size());
+        state.eventData.clear();
+        if (options.stopOnFirst && state.foundConnectable) {
+            __android_log_print(ANDROID_LOG_INFO, nullptr,
+                                "Found at least one connectable device, exiting scan");
+            state.scanning = false;
+            break;
+        }
+    }
+    __android_log_print(ANDROID_LOG_INFO, nullptr, "Event processing thread exiting");
+}
 
 }  // namespace bt

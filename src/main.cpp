@@ -3,10 +3,23 @@
 
 #include <android/log.h>
 #include <getopt.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "bt_advertiser.h"
@@ -26,35 +39,252 @@ alignas(GlobalState) unsigned char globalStateStorage[sizeof(GlobalState)];
 }  // namespace
 GlobalState& globalState = *new (globalStateStorage) GlobalState();
 
+namespace {
+
+const std::vector<uint8_t> kScanDisable = {0x0C, 0x20, 0x02, 0x00, 0x00};
+
+// Guards writes of `hci` on the main thread against the copy the signal handler takes.
+// Never destroyed, so a signal during process exit still finds it.
+std::mutex& hciMutex() {
+    static std::mutex* mutex = new std::mutex();
+    return *mutex;
+}
+
+void setHci(sp<IBluetoothHci> hal) {
+    {
+        std::lock_guard<std::mutex> lock(hciMutex());
+        std::swap(hci, hal);
+    }
+    // The previous reference is released here, outside the lock.
+}
+
+// The handler may run in signal context on a thread that holds the lock, so it never waits
+// for it unbounded: after 100 ms it goes on without the HAL.
+sp<IBluetoothHci> halForSignal() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (hciMutex().try_lock()) {
+            sp<IBluetoothHci> hal = hci;
+            hciMutex().unlock();
+            return hal;
+        }
+        const timespec pause = {0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 bool initialize_bluetooth() {
-    // TODO(session): bring-up
-    return false;
+    setHci(IBluetoothHci::getService("default", false));
+    if (hci == nullptr) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to get Bluetooth HCI service");
+        return false;
+    }
+    sp<BluetoothHciCallbacks> callbacks = new BluetoothHciCallbacks(globalState);
+    if (!hci->initialize(callbacks).isOk()) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to initialize Bluetooth HCI");
+        return false;
+    }
+    {
+        std::unique_lock<std::mutex> lock(globalState.mutex);
+        if (!globalState.initialized) {
+            // A failure status does not end the wait early: only success or the deadline do.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            globalState.cv.wait_until(lock, deadline, [] { return globalState.initialized.load(); });
+        }
+    }
+    return globalState.initialized;
 }
 
 bool enable_bluetooth() {
-    return initialize_bluetooth();
+    if (!initialize_bluetooth()) return false;
+    // Its destruction on every way out switches LE scanning off once more.
+    BluetoothScanner sender(hci, globalState);
+
+    if (!sender.sendHciCommand({0x03, 0x0C, 0x00})) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to send HCI Reset command");
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the reset takes a while
+    if (!sender.sendHciCommand({0x01, 0x0C, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xBF, 0x3D})) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to set event mask");
+        return false;
+    }
+    // Class of device 0x2C0420: audio/video, car audio; rendering, capturing, audio.
+    if (!sender.sendHciCommand({0x24, 0x0C, 0x03, 0x20, 0x04, 0x2C})) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to set device class");
+        return false;
+    }
+    // The name field is always 248 bytes: the name, then zeros.
+    std::vector<uint8_t> localName(3 + 248, 0x00);
+    localName[0] = 0x13;
+    localName[1] = 0x0C;
+    localName[2] = 0xF8;
+    std::copy(DEVICE_NAME.begin(), DEVICE_NAME.end(), localName.begin() + 3);
+    if (!sender.sendHciCommand(localName)) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to set device name");
+        return false;
+    }
+    __android_log_print(ANDROID_LOG_INFO, nullptr, "Bluetooth enabled successfully");
+
+    BluetoothAdvertiser advertiser(hci, globalState);
+    if (!advertiser.enableAdvertising()) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to enable advertising");
+        return false;
+    }
+    return true;
 }
 
 bool disable_bluetooth() {
-    __android_log_print(ANDROID_LOG_ERROR, nullptr, "Bluetooth not initialized");
-    return false;
+    if (!globalState.initialized || hci == nullptr) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Bluetooth not initialized");
+        return false;
+    }
+    if (globalState.scanning) {
+        globalState.scanning = false;
+        BluetoothScanner sender(hci, globalState);
+        sender.sendHciCommand(kScanDisable);
+        globalState.cv.notify_all();
+        if (globalState.eventThread.joinable()) globalState.eventThread.join();
+    }
+    if (!hci->close().isOk()) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to close Bluetooth HCI");
+        return false;
+    }
+    globalState.initialized = false;
+    setHci(nullptr);
+    __android_log_print(ANDROID_LOG_INFO, nullptr, "Bluetooth disabled successfully");
+    return true;
 }
 
 void signal_handler(int signal_number) {
     __android_log_print(ANDROID_LOG_INFO, nullptr, "Received signal %d, cleaning up...",
                         signal_number);
+    globalState.scanning = false;
+    sp<IBluetoothHci> hal = halForSignal();
+    if (hal != nullptr) {
+        // Straight to the HAL: no log line and no pause on the way out.
+        hal->sendHciCommand(hidl_vec<uint8_t>(kScanDisable));
+        hal->close();
+    }
+    // No destructors: the event thread may still be running and other threads may hold
+    // the session's locks.
     std::_Exit(1);
 }
 
 namespace {
 
+// Owns a file descriptor.
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
+
+// Takes SIGINT and SIGTERM off every thread of the session and handles them on a thread
+// of its own, where signal_handler may log, call the HAL and end the process without
+// interrupting a thread that holds a lock. Created before any other thread, so that every
+// later thread inherits the blocked mask. When the watcher cannot be set up the signals
+// stay with the handler installed by signal().
+class SignalWatcher {
+  public:
+    SignalWatcher() {
+        sigset_t signals;
+        if (sigemptyset(&signals) != 0 || sigaddset(&signals, SIGINT) != 0 ||
+            sigaddset(&signals, SIGTERM) != 0) {
+            return;
+        }
+        if (pthread_sigmask(SIG_BLOCK, &signals, &previousMask_) != 0) return;
+        masked_ = true;
+        signalFd_.reset(signalfd(-1, &signals, SFD_CLOEXEC));
+        stopFd_.reset(eventfd(0, EFD_CLOEXEC));
+        if (!signalFd_.valid() || !stopFd_.valid() ||
+            pthread_create(&thread_, nullptr, &SignalWatcher::run, this) != 0) {
+            restoreMask();  // a pending signal now reaches the handler directly
+            return;
+        }
+        running_ = true;
+    }
+
+    ~SignalWatcher() {
+        if (running_) {
+            const uint64_t one = 1;
+            ssize_t written;
+            do {
+                written = write(stopFd_.get(), &one, sizeof(one));
+            } while (written < 0 && errno == EINTR);
+            // Without the wake-up the watcher would wait in poll forever; poll is a
+            // cancellation point and the watcher holds nothing there.
+            if (written != sizeof(one)) pthread_cancel(thread_);
+            pthread_join(thread_, nullptr);
+        }
+        restoreMask();
+    }
+
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  private:
+    static void* run(void* self) {
+        static_cast<SignalWatcher*>(self)->watch();
+        return nullptr;
+    }
+
+    void watch() {
+        pollfd fds[2] = {{signalFd_.get(), POLLIN, 0}, {stopFd_.get(), POLLIN, 0}};
+        for (;;) {
+            if (poll(fds, 2, -1) < 0) {
+                // Nothing else can take the signals: keep watching.
+                const timespec pause = {0, 10000000};
+                nanosleep(&pause, nullptr);
+                continue;
+            }
+            // A signal wins over the stop request.
+            if (fds[0].revents & POLLIN) {
+                signalfd_siginfo info;
+                if (read(signalFd_.get(), &info, sizeof(info)) == sizeof(info)) {
+                    signal_handler(static_cast<int>(info.ssi_signo));
+                }
+            }
+            if (fds[1].revents != 0) return;
+        }
+    }
+
+    void restoreMask() {
+        if (masked_ && pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr) == 0) {
+            masked_ = false;
+        }
+    }
+
+    sigset_t previousMask_;
+    bool masked_ = false;
+    UniqueFd signalFd_;
+    UniqueFd stopFd_;
+    pthread_t thread_;
+    bool running_ = false;
+};
+
 int runScan(int argc, char** argv) {
     static const struct option kLongOptions[] = {
-            {"timeout", required_argument, nullptr, 't'},
-            {"output", required_argument, nullptr, 'o'},
-            {"first", no_argument, nullptr, 'f'},
-            {"connectable", no_argument, nullptr, 'c'},
-            {nullptr, 0, nullptr, 0},
+        {"timeout", required_argument, nullptr, 't'},
+        {"output", required_argument, nullptr, 'o'},
+        {"first", no_argument, nullptr, 'f'},
+        {"connectable", no_argument, nullptr, 'c'},
+        {nullptr, 0, nullptr, 0},
     };
     ScanOptions options;
     optind = 2;
@@ -98,24 +328,34 @@ int runScan(int argc, char** argv) {
     return 0;
 }
 
+int runCommand(int argc, char** argv) {
+    if (argc < 2) {
+        utils::printUsage();
+        return 1;
+    }
+    const std::string command = argv[1];
+    if (command == "enable") return enable_bluetooth() ? 0 : 1;
+    if (command == "disable") return disable_bluetooth() ? 0 : 1;
+    if (command == "help") {
+        utils::printUsage();
+        return 0;
+    }
+    if (command == "scan") return runScan(argc, argv);
+    __android_log_print(ANDROID_LOG_ERROR, nullptr, "Unknown command: %s", argv[1]);
+    utils::printUsage();
+    return 1;
+}
+
 }  // namespace
 }  // namespace bt
 
 int main(int argc, char** argv) {
-    // TODO(session): signal handling
-    if (argc < 2) {
-        bt::utils::printUsage();
-        return 1;
+    // Until the watcher runs, and if it cannot be set up, the handler runs in signal context.
+    // A failed installation leaves the default action, which still ends the process.
+    if (std::signal(SIGINT, bt::signal_handler) == SIG_ERR ||
+        std::signal(SIGTERM, bt::signal_handler) == SIG_ERR) {
+        // Nothing better to do: the default action still ends the process.
     }
-    const std::string command = argv[1];
-    if (command == "enable") return bt::enable_bluetooth() ? 0 : 1;
-    if (command == "disable") return bt::disable_bluetooth() ? 0 : 1;
-    if (command == "help") {
-        bt::utils::printUsage();
-        return 0;
-    }
-    if (command == "scan") return bt::runScan(argc, argv);
-    __android_log_print(ANDROID_LOG_ERROR, nullptr, "Unknown command: %s", argv[1]);
-    bt::utils::printUsage();
-    return 1;
+    bt::SignalWatcher watcher;
+    return bt::runCommand(argc, argv);
 }
