@@ -3,15 +3,82 @@
 #include <android/log.h>
 
 #include <cstdlib>
+#include <string>
+
+#include "btsnoop_writer.h"
+#include "fd_link.h"
+#include "host_hal.h"
+#include "serial_port.h"
+#include "socket_transport.h"
+#include "transport_spec.h"
+#include "user_channel.h"
 
 namespace orvalinquist {
 namespace host {
 
+namespace {
+
+std::unique_ptr<FdLink> openLink(const TransportSpec& spec, std::string* error) {
+    UniqueFd fd;
+    Framing framing = Framing::kStream;
+    switch (spec.kind) {
+        case TransportSpec::Kind::kUserChannel:
+            fd = openUserChannel(spec.hci_index, error);
+            framing = Framing::kPacketPerRead;
+            break;
+        case TransportSpec::Kind::kUnix:
+            fd = connectUnixSocket(spec.path, error);
+            break;
+        case TransportSpec::Kind::kTcp:
+            fd = connectTcpSocket(spec.host, spec.port, error);
+            break;
+        case TransportSpec::Kind::kSerial:
+            fd = openSerialPort(spec.path, spec.baud, error);
+            break;
+    }
+    if (!fd.valid()) return nullptr;
+    return FdLink::create(std::move(fd), framing, error);
+}
+
+}  // namespace
+
+::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHal(const char* transport,
+                                                                           const char* snoop_path) {
+    std::string error;
+    std::optional<TransportSpec> spec = parseTransport(transport, &error);
+    if (!spec) {
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "%s", error.c_str());
+        return nullptr;
+    }
+    const std::string name = transport != nullptr && *transport != '\0' ? transport : "hci:0";
+    std::unique_ptr<FdLink> link = openLink(*spec, &error);
+    if (!link) {
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
+                            name.c_str(), error.c_str());
+        return nullptr;
+    }
+    std::unique_ptr<BtSnoopWriter> snoop;
+    if (snoop_path != nullptr && *snoop_path != '\0') {
+        snoop = BtSnoopWriter::open(snoop_path, &error);
+        if (!snoop) {
+            // The capture is an aid; the controller is still usable without it.
+            __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
+                                "Cannot write HCI capture %s: %s; continuing without it",
+                                snoop_path, error.c_str());
+        }
+    }
+    ::android::sp<HostHal> hal = HostHal::create(name, std::move(link), std::move(snoop), &error);
+    if (hal == nullptr) {
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
+                            name.c_str(), error.c_str());
+        return nullptr;
+    }
+    __android_log_print(ANDROID_LOG_INFO, kHostLogTag, "HCI transport %s open", name.c_str());
+    return hal;
+}
+
 ::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHalFromEnvironment() {
-    const char* transport = std::getenv("BT_HCI_TRANSPORT");
-    __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "No HCI transport: %s is not supported yet",
-                        transport ? transport : "(unset)");
-    return nullptr;
+    return openHal(std::getenv(kTransportEnvVar), std::getenv(kSnoopEnvVar));
 }
 
 }  // namespace host

@@ -13,6 +13,7 @@ class Status final {
   public:
     enum Exception : int32_t {
         EX_NONE = 0,
+        EX_ILLEGAL_ARGUMENT = -3,
         EX_ILLEGAL_STATE = -5,
         EX_TRANSACTION_FAILED = -129,
     };

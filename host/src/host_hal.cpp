@@ -1,0 +1,251 @@
+#include "host_hal.h"
+
+#include <android/log.h>
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "host_hal_factory.h"
+
+namespace orvalinquist {
+namespace host {
+
+using ::android::sp;
+using ::android::hardware::hidl_vec;
+using ::android::hardware::Void;
+using HidlStatus = ::android::hardware::Status;
+using HalStatus = ::android::hardware::bluetooth::V1_0::Status;
+
+namespace {
+
+// How long a sender waits for room in the link, or for another sender to finish.
+constexpr int kSendTimeoutMs = 2000;
+
+void signalEventFd(int fd) {
+    const uint64_t one = 1;
+    ssize_t n;
+    do {
+        n = write(fd, &one, sizeof(one));
+    } while (n < 0 && errno == EINTR);
+    // EAGAIN only means the counter is already set, which wakes just as well.
+}
+
+HidlStatus failure(int32_t code) {
+    return HidlStatus::fromExceptionCode(code);
+}
+
+// True when `h4` holds exactly one whole packet, so a stream peer stays in step.
+bool isWholePacket(const std::vector<uint8_t>& h4) {
+    H4Reassembler check;
+    std::vector<H4Packet> packets;
+    return check.feed(h4.data(), h4.size(), &packets) && packets.size() == 1 && check.idle();
+}
+
+}  // namespace
+
+struct HalCore {
+    std::string name;
+    std::unique_ptr<FdLink> link;
+    std::unique_ptr<BtSnoopWriter> snoop;
+    UniqueFd wake;  // readable from close on
+    UniqueFd done;  // readable once the reader has ended
+    std::atomic<bool> closing{false};
+    std::atomic<bool> broken{false};
+    std::timed_mutex send_mutex;
+
+    // The first fault of the link is logged; later ones, and faults while closing, are not.
+    void markBroken(const std::string& reason) {
+        if (broken.exchange(true) || closing) return;
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "HCI transport %s: %s", name.c_str(),
+                            reason.c_str());
+    }
+};
+
+namespace {
+
+void deliver(HalCore& core, const sp<HostHal::Callbacks>& callbacks, const H4Packet& packet) {
+    if (core.snoop) {
+        std::vector<uint8_t> h4 = toH4(packet.type, packet.bytes.data(), packet.bytes.size());
+        core.snoop->record(Direction::kReceived, h4.data(), h4.size());
+    }
+    const hidl_vec<uint8_t> bytes(packet.bytes);
+    switch (packet.type) {
+        case H4Type::kEvent:
+            callbacks->hciEventReceived(bytes);
+            break;
+        case H4Type::kAcl:
+            callbacks->aclDataReceived(bytes);
+            break;
+        case H4Type::kSco:
+            callbacks->scoDataReceived(bytes);
+            break;
+        case H4Type::kCommand:  // not sent by controllers
+        case H4Type::kIso:      // no callback in this HAL version
+            break;
+    }
+}
+
+// Runs on the HAL's own thread; owns a share of the core so that it may outlive the HAL.
+void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks) {
+    callbacks->initializationComplete(HalStatus::SUCCESS);
+    std::vector<H4Packet> packets;
+    bool running = true;
+    while (running && !core->closing) {
+        pollfd fds[2] = {{core->link->fd(), POLLIN, 0}, {core->wake.get(), POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            core->markBroken(std::string("poll failed: ") + strerror(errno) + "; reading stopped");
+            break;
+        }
+        if (fds[1].revents != 0) break;
+        if (fds[0].revents == 0) continue;
+        packets.clear();
+        int err = 0;
+        size_t size = 0;
+        FdLink::ReadResult result = core->link->readAvailable(&packets, &err, &size);
+        for (const H4Packet& packet : packets) {
+            if (core->closing) break;
+            deliver(*core, callbacks, packet);
+        }
+        char reason[160];
+        switch (result) {
+            case FdLink::ReadResult::kOk:
+                continue;
+            case FdLink::ReadResult::kHangUp:
+                core->markBroken("the controller side hung up; reading stopped");
+                break;
+            case FdLink::ReadResult::kError:
+                core->markBroken(std::string("read failed: ") + strerror(err) + "; reading stopped");
+                break;
+            case FdLink::ReadResult::kBadType:
+                snprintf(reason, sizeof(reason), "byte 0x%02x is no H4 packet type; reading stopped",
+                         core->link->badTypeByte());
+                core->markBroken(reason);
+                break;
+            case FdLink::ReadResult::kMalformed:
+                snprintf(reason, sizeof(reason),
+                         "a packet of %zu bytes does not match its header; reading stopped", size);
+                core->markBroken(reason);
+                break;
+        }
+        running = false;
+    }
+    // Dropping the callbacks may drop the last reference to the HAL, here on its own thread.
+    callbacks.clear();
+    signalEventFd(core->done.get());
+}
+
+}  // namespace
+
+sp<HostHal> HostHal::create(std::string name, std::unique_ptr<FdLink> link,
+                            std::unique_ptr<BtSnoopWriter> snoop, std::string* error) {
+    auto core = std::make_shared<HalCore>();
+    core->name = std::move(name);
+    core->link = std::move(link);
+    core->snoop = std::move(snoop);
+    core->wake.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    core->done.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!core->wake.valid() || !core->done.valid()) {
+        *error = std::string("eventfd failed: ") + strerror(errno);
+        return nullptr;
+    }
+    return sp<HostHal>(new HostHal(std::move(core)));
+}
+
+HostHal::~HostHal() {
+    close();
+}
+
+HostHal::Return<void> HostHal::initialize(const sp<Callbacks>& callback) {
+    if (callback == nullptr) return failure(HidlStatus::EX_ILLEGAL_ARGUMENT);
+    std::lock_guard<std::mutex> lock(lifecycle_mutex_);
+    if (core_->closing || started_) return failure(HidlStatus::EX_ILLEGAL_STATE);
+    if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    started_ = true;
+    reader_ = std::thread(readerLoop, core_, callback);
+    return Void();
+}
+
+HostHal::Return<void> HostHal::sendHciCommand(const Bytes& command) {
+    return send(H4Type::kCommand, command);
+}
+
+HostHal::Return<void> HostHal::sendAclData(const Bytes& data) {
+    return send(H4Type::kAcl, data);
+}
+
+HostHal::Return<void> HostHal::sendScoData(const Bytes& data) {
+    return send(H4Type::kSco, data);
+}
+
+HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
+    if (core_->closing) return failure(HidlStatus::EX_ILLEGAL_STATE);
+    if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    const std::vector<uint8_t> h4 = toH4(type, packet.data(), packet.size());
+    if (!isWholePacket(h4)) {
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
+                            "HCI transport %s: refusing a malformed packet of type 0x%02x and "
+                            "%zu bytes",
+                            core_->name.c_str(), static_cast<unsigned>(type), packet.size());
+        return failure(HidlStatus::EX_ILLEGAL_ARGUMENT);
+    }
+    std::unique_lock<std::timed_mutex> lock(core_->send_mutex, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(kSendTimeoutMs))) {
+        return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    }
+    if (core_->closing) return failure(HidlStatus::EX_ILLEGAL_STATE);
+    if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    int err = 0;
+    if (!core_->link->writePacket(h4, core_->wake.get(), kSendTimeoutMs, &err)) {
+        if (err == ECANCELED) return failure(HidlStatus::EX_ILLEGAL_STATE);
+        // A partly written packet leaves the stream out of step: the link is done.
+        core_->markBroken(std::string("write failed: ") + strerror(err));
+        return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    }
+    if (core_->snoop) core_->snoop->record(Direction::kSent, h4.data(), h4.size());
+    return Void();
+}
+
+HostHal::Return<void> HostHal::close() {
+    if (!core_->closing.exchange(true)) signalEventFd(core_->wake.get());
+    std::thread reader;
+    {
+        std::lock_guard<std::mutex> lock(lifecycle_mutex_);
+        if (!reader_.joinable()) return Void();
+        if (reader_.get_id() == std::this_thread::get_id()) {
+            // Called from a callback: the reader ends once the callback returns.
+            reader_.detach();
+            return Void();
+        }
+        reader = std::move(reader_);
+    }
+    // A reader stuck in a callback (say, on a lock that our caller holds) must not hang us.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    int ready = 0;
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd fd = {core_->done.get(), POLLIN, 0};
+        ready = poll(&fd, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready >= 0 || errno != EINTR) break;
+    }
+    if (ready > 0) {
+        reader.join();
+    } else {
+        __android_log_print(ANDROID_LOG_INFO, kHostLogTag,
+                            "HCI transport %s: reader still busy in a callback after %d ms; "
+                            "left to finish on its own",
+                            core_->name.c_str(), kCloseWaitMs);
+        reader.detach();
+    }
+    return Void();
+}
+
+}  // namespace host
+}  // namespace orvalinquist

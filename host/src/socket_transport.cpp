@@ -1,0 +1,79 @@
+#include "socket_transport.h"
+
+#include <errno.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
+#include <memory>
+
+namespace orvalinquist {
+namespace host {
+
+UniqueFd connectUnixSocket(const std::string& path, std::string* error) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(addr.sun_path)) {
+        *error = "socket path is too long";
+        return UniqueFd();
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) {
+        *error = std::string("socket failed: ") + strerror(errno);
+        return UniqueFd();
+    }
+    int rc;
+    do {
+        rc = connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        *error = std::string("connect failed: ") + strerror(errno);
+        return UniqueFd();
+    }
+    return fd;
+}
+
+UniqueFd connectTcpSocket(const std::string& host, uint16_t port, std::string* error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0) {
+        *error = std::string("cannot resolve host: ") + gai_strerror(rc);
+        return UniqueFd();
+    }
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
+    *error = "no address";
+    for (addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
+        UniqueFd fd(socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+        if (!fd.valid()) {
+            *error = std::string("socket failed: ") + strerror(errno);
+            continue;
+        }
+        do {
+            rc = connect(fd.get(), ai->ai_addr, ai->ai_addrlen);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            *error = std::string("connect failed: ") + strerror(errno);
+            continue;
+        }
+        // Commands are small and paced; send each at once.
+        int one = 1;
+        if (setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) != 0) {
+            *error = std::string("setsockopt(TCP_NODELAY) failed: ") + strerror(errno);
+            continue;
+        }
+        error->clear();
+        return fd;
+    }
+    return UniqueFd();
+}
+
+}  // namespace host
+}  // namespace orvalinquist

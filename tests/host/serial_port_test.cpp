@@ -1,0 +1,66 @@
+// The HCI UART over a pseudo-terminal pair: line settings and H4 in both directions.
+#include "serial_port.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include "host_test_util.h"
+
+namespace hosttest {
+namespace {
+
+// The controller's end: the pty master, raw so that no byte is translated.
+UniqueFd openMaster(std::string* slave) {
+    UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    termios tio;
+    if (!master.valid() || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
+        tcgetattr(master.get(), &tio) != 0) {
+        return UniqueFd();
+    }
+    cfmakeraw(&tio);
+    if (tcsetattr(master.get(), TCSANOW, &tio) != 0) return UniqueFd();
+    *slave = ptsname(master.get());
+    return master;
+}
+
+TEST(SerialPortTest, LineIsRaw8N1AtTheGivenSpeed) {
+    for (uint32_t baud : {115200u, 3000000u}) {
+        std::string slave, error;
+        UniqueFd master = openMaster(&slave);
+        ASSERT_TRUE(master.valid());
+        UniqueFd port = openSerialPort(slave, baud, &error);
+        ASSERT_TRUE(port.valid()) << error;
+        termios tio;
+        ASSERT_EQ(tcgetattr(port.get(), &tio), 0);
+        EXPECT_EQ(cfgetospeed(&tio), baud == 115200u ? B115200 : B3000000);
+        EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    }
+    std::string error;
+    EXPECT_FALSE(openSerialPort("/dev/null", 12345, &error).valid());
+    EXPECT_EQ(error, "unsupported baud rate 12345");
+}
+
+TEST(SerialPortTest, HalSpeaksH4OverTheUart) {
+    std::string slave;
+    UniqueFd master = openMaster(&slave);
+    ASSERT_TRUE(master.valid());
+    testsupport::clearLog();
+    sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> hal =
+        openHal(("serial:" + slave + ",921600").c_str(), nullptr);
+    ASSERT_NE(hal, nullptr);
+    sp<RecordingCallbacks> callbacks = new RecordingCallbacks();
+    ASSERT_TRUE(hal->initialize(callbacks).isOk());
+    ASSERT_TRUE(hal->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
+    EXPECT_EQ(readBytes(master.get(), 4), (Bytes{0x01, 0x03, 0x0c, 0x00}));
+    // 0x0d and 0x0a would be translated by a cooked line.
+    ASSERT_TRUE(writeBytes(master.get(), {0x04, 0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}));
+    ASSERT_TRUE(callbacks->waitFor([&] { return !callbacks->events.empty(); }));
+    EXPECT_EQ(callbacks->events, (std::vector<Bytes>{{0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}}));
+    EXPECT_TRUE(hal->close().isOk());
+}
+
+}  // namespace
+}  // namespace hosttest
