@@ -30,6 +30,20 @@ class BluetoothScanner {
     void parseHciEvent(const uint8_t* data, size_t length);
 
   private:
+    // Event parser helpers (bt_scanner_parser.cpp). Each gets the whole event.
+    void parseInquiryResult(const uint8_t* data, size_t length);
+    void parseRemoteNameComplete(const uint8_t* data, size_t length);
+    void parseCommandComplete(const uint8_t* data, size_t length);
+    void parseCommandStatus(const uint8_t* data, size_t length);
+    void parseExtendedInquiryResult(const uint8_t* data, size_t length);
+    void parseLeMetaEvent(const uint8_t* data, size_t length);
+    void parseLeAdvertisingReports(const uint8_t* data, size_t length);
+    // Decodes one advertising report at `report` with `available` bytes left in the
+    // buffer; returns the report's size, or 0 when it does not fit.
+    size_t parseLeAdvertisingReport(int index, const uint8_t* report, size_t available);
+    DeviceInfo* findDevice(const uint8_t* address);
+    // Threshold and look-up shared by the classic paths; true when the record was appended.
+    bool addClassicDevice(const DeviceInfo& device);
 
     sp<IBluetoothHci>& hci;
     GlobalState& state;
