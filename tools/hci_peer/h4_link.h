@@ -1,0 +1,58 @@
+// A minimal HCI host over an H4 byte stream (a Unix or TCP socket): sends commands with
+// their packet-type byte and reads events back, waiting for each command's answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvalinquist {
+namespace peer {
+
+// Owns one file descriptor.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release();
+
+  private:
+    int fd_ = -1;
+};
+
+class H4Link {
+  public:
+    // "unix:PATH" or "tcp:HOST:PORT". On failure returns false with a reason in *error.
+    bool open(const std::string& transport, std::string* error);
+
+    int fd() const { return fd_.get(); }
+
+    // Writes one command packet: 0x01, opcode (little-endian), length, parameters.
+    bool sendCommand(uint16_t opcode, const std::vector<uint8_t>& params, std::string* error);
+
+    // Reads the next HCI event (code, length, parameters; no type byte), skipping any data
+    // packets. False on timeout, closed link or a malformed stream.
+    bool readEvent(std::vector<uint8_t>* event, int timeoutMs, std::string* error);
+
+    // Sends a command and waits for its Command Complete (return parameters, status first,
+    // into *returned) or its Command Status. False when the controller reports an error
+    // status or does not answer within timeoutMs.
+    bool command(uint16_t opcode, const std::vector<uint8_t>& params,
+                 std::vector<uint8_t>* returned, std::string* error, int timeoutMs = 2000);
+
+  private:
+    bool readExact(uint8_t* buffer, size_t len, int timeoutMs, std::string* error);
+
+    UniqueFd fd_;
+};
+
+}  // namespace peer
+}  // namespace orvalinquist
