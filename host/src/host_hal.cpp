@@ -24,7 +24,7 @@ using HalStatus = ::android::hardware::bluetooth::V1_0::Status;
 
 namespace {
 
-// How long a sender waits for room in the link, or for another sender to finish.
+// How long a sender waits for room in the link.
 constexpr int kSendTimeoutMs = 2000;
 
 void signalEventFd(int fd) {
@@ -57,7 +57,7 @@ struct HalCore {
     UniqueFd done;  // readable once the reader has ended
     std::atomic<bool> closing{false};
     std::atomic<bool> broken{false};
-    std::timed_mutex send_mutex;
+    std::mutex send_mutex;
 
     // The first fault of the link is logged; later ones, and faults while closing, are not.
     void markBroken(const std::string& reason) {
@@ -195,10 +195,8 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
                             core_->name.c_str(), static_cast<unsigned>(type), packet.size());
         return failure(HidlStatus::EX_ILLEGAL_ARGUMENT);
     }
-    std::unique_lock<std::timed_mutex> lock(core_->send_mutex, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(kSendTimeoutMs))) {
-        return failure(HidlStatus::EX_TRANSACTION_FAILED);
-    }
+    // Each holder gives up after kSendTimeoutMs, so the wait here is bounded too.
+    std::lock_guard<std::mutex> lock(core_->send_mutex);
     if (core_->closing) return failure(HidlStatus::EX_ILLEGAL_STATE);
     if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
     int err = 0;

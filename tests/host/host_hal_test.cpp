@@ -133,6 +133,35 @@ TEST_F(HostHalTest, ConcurrentSendersProduceIntactPackets) {
     }
 }
 
+TEST_F(HostHalTest, SendersNeitherDieOfSigpipeNorOutwaitClose) {
+    start();
+    // Nobody reads: a sender ends up waiting for room until close wakes it.
+    std::promise<std::chrono::steady_clock::time_point> failed_at;
+    std::thread sender([&] {
+        Bytes command(3 + 255, 0);
+        command[2] = 255;
+        while (hal_->sendHciCommand(command).isOk()) {
+        }
+        failed_at.set_value(std::chrono::steady_clock::now());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto closed_at = std::chrono::steady_clock::now();
+    EXPECT_TRUE(hal_->close().isOk());
+    auto done = failed_at.get_future();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_LT(done.get() - closed_at, std::chrono::milliseconds(1500));  // well below the 2 s
+    sender.join();
+
+    // A peer that is gone fails the write instead of raising SIGPIPE.
+    auto [ours, peer] = socketPair();
+    std::string error;
+    auto link = FdLink::create(std::move(ours), Framing::kStream, &error);
+    peer.reset();
+    int err = 0;
+    EXPECT_FALSE(link->writePacket({0x01, 0x03, 0x0c, 0x00}, -1, 100, &err));
+    EXPECT_EQ(err, EPIPE);
+}
+
 // Events stream in from the peer while the last reference goes away.
 TEST_F(HostHalTest, DestroyWhileEventsFlowNeitherCrashesNorHangs) {
     for (bool drop_on_reader : {false, true}) {
