@@ -159,6 +159,10 @@ int run(int argc, char** argv) {
         fprintf(stderr, "hci_peer: %s\n%s", error.c_str(), peerUsage());
         return 2;
     }
+    if (config.help) {
+        fputs(peerUsage(), stdout);
+        return 0;
+    }
     // Signals are taken from a descriptor so that shutdown is an ordinary return.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

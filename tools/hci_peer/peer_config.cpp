@@ -66,6 +66,7 @@ const char* peerUsage() {
            "  --page-scan on|off       classic connectable (default off)\n"
            "  --class HEX              class of device, e.g. 5a020c\n"
            "  --uuid HEX               16-bit service UUID to advertise (repeatable)\n"
+           "  --help                   this text\n"
            "Prints \"ready <address>\" on stdout once set up; runs until SIGTERM or SIGINT.\n";
 }
 
@@ -78,6 +79,7 @@ bool parsePeerArgs(int argc, char** argv, PeerConfig* config, std::string* error
                                       {"class", required_argument, nullptr, 'c'},
                                       {"uuid", required_argument, nullptr, 'u'},
                                       {"direct-to", required_argument, nullptr, 'd'},
+                                      {"help", no_argument, nullptr, 'h'},
                                       {nullptr, 0, nullptr, 0}};
     optind = 1;
     opterr = 0;
@@ -104,6 +106,9 @@ bool parsePeerArgs(int argc, char** argv, PeerConfig* config, std::string* error
             case 'd':
                 config->directTo = optarg;
                 break;
+            case 'h':
+                config->help = true;
+                return true;
             case 'c':
                 ok = parseHex(optarg, 0xffffff, &value);
                 config->deviceClass = static_cast<uint32_t>(value);

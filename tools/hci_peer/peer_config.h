@@ -21,6 +21,7 @@ struct PeerConfig {
     uint32_t deviceClass = 0;  // 0: leave the controller's default
     std::vector<uint16_t> uuids;
     std::string directTo;  // the target's advertised name, for LeMode::kDirected
+    bool help = false;
 };
 
 // Parses the command line (argv[0] is the program). False with a reason in *error.
