@@ -88,6 +88,10 @@ struct Case {
     bool connectableFound;
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class ParserCases : public ParserTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(ParserCases, LogsAndDevices) {
