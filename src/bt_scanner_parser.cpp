@@ -138,7 +138,7 @@ void BluetoothScanner::parseInquiryResult(const uint8_t* data, size_t length) {
 }
 
 void BluetoothScanner::parseRemoteNameComplete(const uint8_t* data, size_t length) {
-    // Status and address are needed for every line; without them the event says nothing.
+    // Every line names the address; an event cut short before its end logs nothing more.
     if (data[1] < 7 || length < 3 + kAddressSize) return;
     const uint8_t status = data[2];
     const uint8_t* address = data + 3;
@@ -176,6 +176,7 @@ void BluetoothScanner::parseCommandStatus(const uint8_t* data, size_t length) {
 
 void BluetoothScanner::parseExtendedInquiryResult(const uint8_t* data, size_t length) {
     const uint8_t paramLength = data[1];
+    // Cut short before the end of its address, the event names no device: nothing to log.
     if (paramLength < kEirFixedParamLength || length < 3 + kAddressSize) return;
     DeviceInfo device;
     std::memcpy(device.address, data + 3, kAddressSize);
