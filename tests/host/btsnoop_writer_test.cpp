@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <iterator>
 
@@ -12,7 +11,7 @@
 namespace hosttest {
 namespace {
 
-uint64_t be(const Bytes& bytes, size_t at, size_t size) {
+uint64_t bigEndian(const Bytes& bytes, size_t at, size_t size) {
     uint64_t value = 0;
     for (size_t i = 0; i < size; ++i) value = value << 8 | bytes[at + i];
     return value;
@@ -22,47 +21,40 @@ TEST(BtSnoopWriterTest, HalRecordsBothDirections) {
     const std::string path = testing::TempDir() + "/hci_host_test.btsnoop";
     auto [ours, peer] = socketPair();
     std::string error;
-    auto snoop = BtSnoopWriter::open(path, &error);
-    ASSERT_NE(snoop, nullptr) << error;
-    sp<HostHal> hal = halOn(std::move(ours), Framing::kStream, std::move(snoop));
-    sp<RecordingCallbacks> callbacks = new RecordingCallbacks();
-    ASSERT_TRUE(hal->initialize(callbacks).isOk());
+    sp<HostHal> hal = halOn(std::move(ours), Framing::kStream, BtSnoopWriter::open(path, &error));
+    sp<RecordingCallbacks> cb = new RecordingCallbacks();
+    ASSERT_TRUE(hal->initialize(cb).isOk());
     const int64_t before = std::chrono::duration_cast<std::chrono::microseconds>(
                                std::chrono::system_clock::now().time_since_epoch())
                                .count();
     ASSERT_TRUE(hal->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
     ASSERT_TRUE(writeBytes(peer.get(), {0x02, 0x01, 0x00, 0x01, 0x00, 0xaa, 0x04, 0x01, 0x00}));
-    ASSERT_TRUE(callbacks->waitFor([&] { return !callbacks->events.empty(); }));
+    cb->await(&cb->events, 1);
     hal.clear();  // joins the reader, so the capture is complete
 
     std::ifstream file(path, std::ios::binary);
     const Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const Bytes header = {'b', 't', 's', 'n', 'o', 'o', 'p', 0, 0, 0, 0, 1, 0, 0, 0x03, 0xea};
-    ASSERT_GE(bytes.size(), header.size());
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 16), header);
-
-    struct Record {
-        uint32_t flags;
-        Bytes data;
-    };
-    const Record records[] = {{2, {0x01, 0x03, 0x0c, 0x00}},              // command sent
-                              {1, {0x02, 0x01, 0x00, 0x01, 0x00, 0xaa}},  // ACL received
-                              {3, {0x04, 0x01, 0x00}}};                   // event received
+    ASSERT_GE(bytes.size(), 16u);
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 16),
+              (Bytes{'b', 't', 's', 'n', 'o', 'o', 'p', 0, 0, 0, 0, 1, 0, 0, 0x03, 0xea}));
+    const std::pair<uint32_t, Bytes> records[] = {
+        {2, {0x01, 0x03, 0x0c, 0x00}},              // command, sent
+        {1, {0x02, 0x01, 0x00, 0x01, 0x00, 0xaa}},  // ACL, received
+        {3, {0x04, 0x01, 0x00}}};                   // event, received
     size_t at = 16;
-    for (const Record& r : records) {
-        ASSERT_GE(bytes.size(), at + 24 + r.data.size());
-        EXPECT_EQ(be(bytes, at, 4), r.data.size());
-        EXPECT_EQ(be(bytes, at + 4, 4), r.data.size());
-        EXPECT_EQ(be(bytes, at + 8, 4), r.flags);
-        EXPECT_EQ(be(bytes, at + 12, 4), 0u);
-        const uint64_t time = be(bytes, at + 16, 8);
-        EXPECT_GE(time, BtSnoopWriter::toBtSnoopTime(before));
-        EXPECT_LT(time, BtSnoopWriter::toBtSnoopTime(before + 10'000'000));
-        EXPECT_EQ(Bytes(bytes.begin() + at + 24, bytes.begin() + at + 24 + r.data.size()), r.data);
-        at += 24 + r.data.size();
+    for (const auto& [flags, data] : records) {
+        ASSERT_GE(bytes.size(), at + 24 + data.size());
+        EXPECT_EQ(bigEndian(bytes, at, 4), data.size());      // original length
+        EXPECT_EQ(bigEndian(bytes, at + 4, 4), data.size());  // included length
+        EXPECT_EQ(bigEndian(bytes, at + 8, 4), flags);
+        EXPECT_EQ(bigEndian(bytes, at + 12, 4), 0u);  // drops
+        const uint64_t time = bigEndian(bytes, at + 16, 8);
+        EXPECT_GE(time, 0x00dcddb30f2f8000ULL + before);
+        EXPECT_LT(time, 0x00dcddb30f2f8000ULL + before + 10'000'000);
+        EXPECT_EQ(Bytes(bytes.begin() + at + 24, bytes.begin() + at + 24 + data.size()), data);
+        at += 24 + data.size();
     }
     EXPECT_EQ(at, bytes.size());
-    EXPECT_EQ(BtSnoopWriter::toBtSnoopTime(0), 0x00dcddb30f2f8000ULL);
     unlink(path.c_str());
 }
 

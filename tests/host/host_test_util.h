@@ -1,8 +1,7 @@
-// Shared pieces of the host platform's tests: a recording callbacks object, raw peer I/O
-// and the platform's own log lines.
+// Shared pieces of the host platform's tests: recording callbacks, the peer's raw I/O and
+// the platform's own log lines.
 #pragma once
 
-#include <android/hardware/bluetooth/1.0/IBluetoothHciCallbacks.h>
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,7 +13,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "host_hal.h"
@@ -23,51 +21,54 @@
 
 namespace hosttest {
 
+using namespace orvalinquist::host;
 using ::android::sp;
 using ::android::hardware::hidl_vec;
 using ::android::hardware::Return;
-using ::android::hardware::Void;
-using HalStatus = ::android::hardware::bluetooth::V1_0::Status;
 using Bytes = std::vector<uint8_t>;
-using namespace orvalinquist::host;
+using Packets = std::vector<Bytes>;
 
 class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoothHciCallbacks {
   public:
-    Return<void> initializationComplete(HalStatus status) override {
-        return record(&inits, static_cast<uint8_t>(status));
+    Return<void> initializationComplete(::android::hardware::bluetooth::V1_0::Status s) override {
+        return add(&inits, {static_cast<uint8_t>(s)});
     }
-    Return<void> hciEventReceived(const hidl_vec<uint8_t>& p) override {
-        return record(&events, p);
-    }
-    Return<void> aclDataReceived(const hidl_vec<uint8_t>& p) override { return record(&acl, p); }
-    Return<void> scoDataReceived(const hidl_vec<uint8_t>& p) override { return record(&sco, p); }
+    Return<void> hciEventReceived(const hidl_vec<uint8_t>& p) override { return add(&events, p); }
+    Return<void> aclDataReceived(const hidl_vec<uint8_t>& p) override { return add(&acl, p); }
+    Return<void> scoDataReceived(const hidl_vec<uint8_t>& p) override { return add(&sco, p); }
 
-    // Waits until `pred` holds under the lock; false after `ms`.
-    bool waitFor(const std::function<bool()>& pred, int ms = 3000) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return cv.wait_for(lock, std::chrono::milliseconds(ms), pred);
+    // A copy of `list` once it holds `n` packets, or after 3 s.
+    Packets await(const Packets* list, size_t n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait_for(lock, std::chrono::seconds(3), [&] { return list->size() >= n; });
+        return *list;
     }
 
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::vector<Bytes> inits, events, acl, sco;
+    // Runs after each later event, outside the lock.
+    void onEvent(std::function<void()> hook) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        on_event_ = std::move(hook);
+    }
+
+    Packets inits, events, acl, sco;  // read through await
     std::thread::id thread;
-    std::function<void()> on_event;  // run outside the lock after each event
 
   private:
-    Return<void> record(std::vector<Bytes>* list, const hidl_vec<uint8_t>& packet) {
+    Return<void> add(Packets* list, const hidl_vec<uint8_t>& packet) {
+        std::function<void()> hook;
         {
-            std::lock_guard<std::mutex> lock(mutex);
+            std::lock_guard<std::mutex> lock(mutex_);
             list->push_back(packet);
             thread = std::this_thread::get_id();
+            if (list == &events) hook = on_event_;
         }
-        cv.notify_all();
-        if (list == &events && on_event) on_event();
-        return Void();
+        cv_.notify_all();
+        if (hook) hook();
+        return ::android::hardware::Void();
     }
-    Return<void> record(std::vector<Bytes>* list, uint8_t status) {
-        return record(list, hidl_vec<uint8_t>{status});
-    }
+    std::function<void()> on_event_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
 };
 
 inline std::pair<UniqueFd, UniqueFd> socketPair(int type = SOCK_STREAM) {
@@ -83,27 +84,17 @@ inline sp<HostHal> halOn(UniqueFd fd, Framing framing = Framing::kStream,
     return link ? HostHal::create("test", std::move(link), std::move(snoop), &error) : nullptr;
 }
 
-// Reads exactly `size` bytes from a blocking peer, or fewer after `ms`.
-inline Bytes readBytes(int fd, size_t size, int ms = 3000) {
+// Up to `size` bytes: what arrives until then or until `ms` pass without a byte.
+inline Bytes readBytes(int fd, size_t size = 4096, int ms = 3000) {
     Bytes out;
     uint8_t buf[4096];
-    while (out.size() < size) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms) <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    while (out.size() < size && poll(&p, 1, ms) > 0) {
         ssize_t n = read(fd, buf, std::min(sizeof(buf), size - out.size()));
         if (n <= 0) break;
         out.insert(out.end(), buf, buf + n);
     }
     return out;
-}
-
-// Reads what one wake-up brings; empty after `ms` or at the end.
-inline Bytes readSome(int fd, int ms = 3000) {
-    uint8_t buf[4096];
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return {};
-    ssize_t n = read(fd, buf, sizeof(buf));
-    return n > 0 ? Bytes(buf, buf + n) : Bytes();
 }
 
 // No SIGPIPE when the HAL's end is gone; plain write for a terminal.
@@ -113,7 +104,7 @@ inline bool writeBytes(int fd, const Bytes& bytes) {
     return n == static_cast<ssize_t>(bytes.size());
 }
 
-// Texts of the host platform's own log lines, with the priority as "E " or "I " prefix.
+// The host platform's own log lines, "E " or "I " before each text.
 inline std::vector<std::string> hostLog() {
     std::vector<std::string> out;
     for (const auto& line : testsupport::logLines()) {

@@ -25,15 +25,14 @@ UniqueFd openMaster(std::string* slave) {
 }
 
 TEST(SerialPortTest, LineIsRaw8N1AtTheGivenSpeed) {
-    for (uint32_t baud : {115200u, 3000000u}) {
+    for (auto [baud, speed] : {std::pair<uint32_t, speed_t>{115200, B115200}, {3000000, B3000000}}) {
         std::string slave, error;
         UniqueFd master = openMaster(&slave);
-        ASSERT_TRUE(master.valid());
         UniqueFd port = openSerialPort(slave, baud, &error);
         ASSERT_TRUE(port.valid()) << error;
         termios tio;
         ASSERT_EQ(tcgetattr(port.get(), &tio), 0);
-        EXPECT_EQ(cfgetospeed(&tio), baud == 115200u ? B115200 : B3000000);
+        EXPECT_EQ(cfgetospeed(&tio), speed);
         EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
         EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
         EXPECT_EQ(tio.c_oflag & OPOST, 0u);
@@ -47,19 +46,15 @@ TEST(SerialPortTest, HalSpeaksH4OverTheUart) {
     std::string slave;
     UniqueFd master = openMaster(&slave);
     ASSERT_TRUE(master.valid());
-    testsupport::clearLog();
-    sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> hal =
-        openHal(("serial:" + slave + ",921600").c_str(), nullptr);
+    auto hal = openHal(("serial:" + slave + ",921600").c_str(), nullptr);
     ASSERT_NE(hal, nullptr);
-    sp<RecordingCallbacks> callbacks = new RecordingCallbacks();
-    ASSERT_TRUE(hal->initialize(callbacks).isOk());
+    sp<RecordingCallbacks> cb = new RecordingCallbacks();
+    ASSERT_TRUE(hal->initialize(cb).isOk());
     ASSERT_TRUE(hal->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
     EXPECT_EQ(readBytes(master.get(), 4), (Bytes{0x01, 0x03, 0x0c, 0x00}));
     // 0x0d and 0x0a would be translated by a cooked line.
     ASSERT_TRUE(writeBytes(master.get(), {0x04, 0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}));
-    ASSERT_TRUE(callbacks->waitFor([&] { return !callbacks->events.empty(); }));
-    EXPECT_EQ(callbacks->events, (std::vector<Bytes>{{0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}}));
-    EXPECT_TRUE(hal->close().isOk());
+    EXPECT_EQ(cb->await(&cb->events, 1), (Packets{{0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}}));
 }
 
 }  // namespace

@@ -8,78 +8,62 @@
 namespace hosttest {
 namespace {
 
-using Kind = TransportSpec::Kind;
-
-TEST(TransportSpecTest, AcceptedForms) {
-    struct Case {
-        const char* value;
-        Kind kind;
-        std::string where;  // path or host
-        uint32_t number;    // index, port or baud
-    };
-    const Case cases[] = {
-        {nullptr, Kind::kUserChannel, "", 0},
-        {"", Kind::kUserChannel, "", 0},
-        {"hci:3", Kind::kUserChannel, "", 3},
-        {"unix:/tmp/bt.sock", Kind::kUnix, "/tmp/bt.sock", 0},
-        {"tcp:localhost:45550", Kind::kTcp, "localhost", 45550},
-        {"tcp:[::1]:1", Kind::kTcp, "::1", 1},
-        {"serial:/dev/ttyUSB0", Kind::kSerial, "/dev/ttyUSB0", 115200},
-        {"serial:/dev/ttyS1,3000000", Kind::kSerial, "/dev/ttyS1", 3000000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.value ? c.value : "(null)");
-        std::string error;
-        auto spec = parseTransport(c.value, &error);
-        ASSERT_TRUE(spec.has_value()) << error;
-        EXPECT_EQ(spec->kind, c.kind);
-        switch (c.kind) {
-            case Kind::kUserChannel:
-                EXPECT_EQ(spec->hci_index, c.number);
-                break;
-            case Kind::kUnix:
-                EXPECT_EQ(spec->path, c.where);
-                break;
-            case Kind::kTcp:
-                EXPECT_EQ(spec->host, c.where);
-                EXPECT_EQ(spec->port, c.number);
-                break;
-            case Kind::kSerial:
-                EXPECT_EQ(spec->path, c.where);
-                EXPECT_EQ(spec->baud, c.number);
-                break;
-        }
+// One text per parsed value.
+std::string describe(const TransportSpec& s) {
+    switch (s.kind) {
+        case TransportSpec::Kind::kUserChannel:
+            return "hci " + std::to_string(s.hci_index);
+        case TransportSpec::Kind::kUnix:
+            return "unix " + s.path;
+        case TransportSpec::Kind::kTcp:
+            return "tcp " + s.host + " " + std::to_string(s.port);
+        case TransportSpec::Kind::kSerial:
+            return "serial " + s.path + " " + std::to_string(s.baud);
     }
+    return "";
 }
 
-TEST(TransportSpecTest, MalformedValuesLogTheAcceptedForms) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"bluetooth", "unknown transport"},
-        {"hci:", "adapter index must be a number 0..65534"},
-        {"hci:-1", "adapter index must be a number 0..65534"},
-        {"hci:65535", "adapter index must be a number 0..65534"},
-        {"unix:", "socket path is empty"},
-        {"tcp:localhost", "port is missing"},
-        {"tcp::80", "host is empty"},
-        {"tcp:localhost:0", "port must be a number 1..65535"},
-        {"tcp:localhost:http", "port must be a number 1..65535"},
-        {"serial:", "device path is empty"},
-        {"serial:/dev/ttyS0,115201", "unsupported baud rate"},
-        {"serial:/dev/ttyS0,", "unsupported baud rate"},
+TEST(TransportTest, ParsesEachFormAndExplainsMalformedValues) {
+    const std::tuple<const char*, bool, std::string> cases[] = {
+        {nullptr, true, "hci 0"},
+        {"", true, "hci 0"},
+        {"hci:3", true, "hci 3"},
+        {"unix:/tmp/bt.sock", true, "unix /tmp/bt.sock"},
+        {"tcp:localhost:45550", true, "tcp localhost 45550"},
+        {"tcp:[::1]:1", true, "tcp ::1 1"},
+        {"serial:/dev/ttyUSB0", true, "serial /dev/ttyUSB0 115200"},
+        {"serial:/dev/ttyS1,3000000", true, "serial /dev/ttyS1 3000000"},
+        {"bluetooth", false, "unknown transport"},
+        {"hci:", false, "adapter index must be a number 0..65534"},
+        {"hci:-1", false, "adapter index must be a number 0..65534"},
+        {"hci:65535", false, "adapter index must be a number 0..65534"},
+        {"unix:", false, "socket path is empty"},
+        {"tcp:localhost", false, "port is missing"},
+        {"tcp::80", false, "host is empty"},
+        {"tcp:localhost:0", false, "port must be a number 1..65535"},
+        {"tcp:localhost:http", false, "port must be a number 1..65535"},
+        {"serial:", false, "device path is empty"},
+        {"serial:/dev/ttyS0,115201", false, "unsupported baud rate"},
     };
-    for (const auto& [value, why] : cases) {
-        SCOPED_TRACE(value);
+    for (const auto& [value, ok, want] : cases) {
+        std::string error;
+        auto spec = parseTransport(value, &error);
+        ASSERT_EQ(spec.has_value(), ok) << want;
+        if (ok) {
+            EXPECT_EQ(describe(*spec), want);
+            continue;
+        }
         testsupport::clearLog();
         EXPECT_EQ(openHal(value, nullptr), nullptr);
-        EXPECT_EQ(hostLog(),
-                  std::vector<std::string>{std::string("E Bad BT_HCI_TRANSPORT value \"") + value +
-                                           "\" (" + why +
-                                           "); accepted forms: hci:N (default hci:0), unix:PATH, "
-                                           "tcp:HOST:PORT, serial:PATH[,BAUD]"});
+        EXPECT_EQ(hostLog(), std::vector<std::string>{"E Bad BT_HCI_TRANSPORT value \"" +
+                                                      std::string(value) + "\" (" + want +
+                                                      "); accepted forms: hci:N (default hci:0), "
+                                                      "unix:PATH, tcp:HOST:PORT, "
+                                                      "serial:PATH[,BAUD]"});
     }
 }
 
-TEST(TransportSpecTest, UnreachableTransportsLogOneLineEach) {
+TEST(TransportTest, UnreachableTransportsLogOneLineEach) {
     const std::pair<const char*, const char*> cases[] = {
         {"unix:/nonexistent/bt.sock", "connect failed: No such file or directory"},
         {"tcp:127.0.0.1:1", "connect failed: Connection refused"},
@@ -87,21 +71,19 @@ TEST(TransportSpecTest, UnreachableTransportsLogOneLineEach) {
         {"serial:/dev/null", "tcgetattr failed: Inappropriate ioctl for device"},
     };
     for (const auto& [value, why] : cases) {
-        SCOPED_TRACE(value);
         testsupport::clearLog();
         EXPECT_EQ(openHal(value, nullptr), nullptr);
-        EXPECT_EQ(hostLog(), (std::vector<std::string>{std::string("E Cannot open HCI transport ") +
-                                                       value + ": " + why}));
+        EXPECT_EQ(hostLog(), std::vector<std::string>{std::string("E Cannot open HCI transport ") +
+                                                      value + ": " + why});
     }
 }
 
-// Through the service look-up, as the tool reaches it, with a listening Unix socket.
-TEST(TransportSpecTest, GetServiceConnectsToTheNamedSocket) {
+// As the tool gets there: the service look-up reads the variable and connects.
+TEST(TransportTest, GetServiceConnectsToTheNamedSocket) {
     const std::string path = testing::TempDir() + "/hci_host_test.sock";
     unlink(path.c_str());
     UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
+    sockaddr_un addr{AF_UNIX, {}};
     snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
     ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
     ASSERT_EQ(listen(listener.get(), 1), 0);
@@ -113,7 +95,7 @@ TEST(TransportSpecTest, GetServiceConnectsToTheNamedSocket) {
     UniqueFd peer(accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
     ASSERT_TRUE(hal->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
     EXPECT_EQ(readBytes(peer.get(), 4), (Bytes{0x01, 0x03, 0x0c, 0x00}));
-    EXPECT_EQ(hostLog(), (std::vector<std::string>{"I HCI transport unix:" + path + " open"}));
+    EXPECT_EQ(hostLog(), std::vector<std::string>{"I HCI transport unix:" + path + " open"});
     unlink(path.c_str());
 }
 
