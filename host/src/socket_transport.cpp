@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -12,6 +13,30 @@
 
 namespace orvalinquist {
 namespace host {
+
+namespace {
+
+// A host that drops packets would otherwise hold the tool for the kernel's two minutes.
+constexpr int kConnectTimeoutMs = 5000;
+
+// 0, or the errno of the failed connect of a non-blocking socket.
+int connectWithin(int fd, const sockaddr* addr, socklen_t size, int timeout_ms) {
+    if (connect(fd, addr, size) == 0) return 0;
+    if (errno != EINPROGRESS && errno != EINTR) return errno;
+    pollfd p = {fd, POLLOUT, 0};
+    int ready;
+    do {
+        ready = poll(&p, 1, timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return errno;
+    if (ready == 0) return ETIMEDOUT;
+    int err = 0;
+    socklen_t len = sizeof(err);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
+}
+
+}  // namespace
 
 UniqueFd connectUnixSocket(const std::string& path, std::string* error) {
     sockaddr_un addr{};
@@ -51,16 +76,15 @@ UniqueFd connectTcpSocket(const std::string& host, uint16_t port, std::string* e
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
     *error = "no address";
     for (addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
-        UniqueFd fd(socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+        UniqueFd fd(
+            socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol));
         if (!fd.valid()) {
             *error = std::string("socket failed: ") + strerror(errno);
             continue;
         }
-        do {
-            rc = connect(fd.get(), ai->ai_addr, ai->ai_addrlen);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
-            *error = std::string("connect failed: ") + strerror(errno);
+        int err = connectWithin(fd.get(), ai->ai_addr, ai->ai_addrlen, kConnectTimeoutMs);
+        if (err != 0) {
+            *error = std::string("connect failed: ") + strerror(err);
             continue;
         }
         // Commands are small and paced; send each at once.
