@@ -199,6 +199,9 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
     std::lock_guard<std::mutex> lock(core_->send_mutex);
     if (core_->closing) return failure(HidlStatus::EX_ILLEGAL_STATE);
     if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    // Recorded before the write: the reply can arrive, and be recorded by the reader thread,
+    // before the write call returns.
+    if (core_->snoop) core_->snoop->record(Direction::kSent, h4.data(), h4.size());
     int err = 0;
     if (!core_->link->writePacket(h4, core_->wake.get(), kSendTimeoutMs, &err)) {
         if (err == ECANCELED) return failure(HidlStatus::EX_ILLEGAL_STATE);
@@ -206,7 +209,6 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
         core_->markBroken(std::string("write failed: ") + strerror(err));
         return failure(HidlStatus::EX_TRANSACTION_FAILED);
     }
-    if (core_->snoop) core_->snoop->record(Direction::kSent, h4.data(), h4.size());
     return Void();
 }
 
