@@ -46,7 +46,8 @@ TEST(SerialPortTest, HalSpeaksH4OverTheUart) {
     std::string slave;
     UniqueFd master = openMaster(&slave);
     ASSERT_TRUE(master.valid());
-    auto hal = openHal(("serial:" + slave + ",921600").c_str(), nullptr);
+    const std::string value = "serial:" + slave + ",921600";
+    auto hal = openHal(value.c_str(), nullptr);
     ASSERT_NE(hal, nullptr);
     sp<RecordingCallbacks> cb = new RecordingCallbacks();
     ASSERT_TRUE(hal->initialize(cb).isOk());
@@ -55,6 +56,12 @@ TEST(SerialPortTest, HalSpeaksH4OverTheUart) {
     // 0x0d and 0x0a would be translated by a cooked line.
     ASSERT_TRUE(writeBytes(master.get(), {0x04, 0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}));
     EXPECT_EQ(cb->await(&cb->events, 1), (Packets{{0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}}));
+    testsupport::clearLog();
+    master.reset();  // the line goes dead
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(hostLog(),
+              std::vector<std::string>{"E HCI transport " + value +
+                                       ": the controller side hung up; reading stopped"});
 }
 
 }  // namespace
