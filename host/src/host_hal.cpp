@@ -206,7 +206,9 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
     if (!core_->link->writePacket(h4, core_->wake.get(), kSendTimeoutMs, &err)) {
         if (err == ECANCELED) return failure(HidlStatus::EX_ILLEGAL_STATE);
         // A partly written packet leaves the stream out of step: the link is done.
-        core_->markBroken(std::string("write failed: ") + strerror(err));
+        core_->markBroken(err == ETIMEDOUT ? "write failed: the controller took no data for " +
+                                                 std::to_string(kSendTimeoutMs) + " ms"
+                                           : std::string("write failed: ") + strerror(err));
         return failure(HidlStatus::EX_TRANSACTION_FAILED);
     }
     return Void();

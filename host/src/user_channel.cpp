@@ -39,6 +39,9 @@ std::string describeUserChannelError(const char* step, int err, uint16_t index) 
             return "adapter " + adapter + " is up and owned by the Bluetooth stack (" + cause +
                    "); power it off first, e.g. `btmgmt --index " + std::to_string(index) +
                    " power off` or `hciconfig " + adapter + " down`";
+        case EUSERS:
+            return "adapter " + adapter + " is already held by another program (" + cause +
+                   "); end that program first";
         case EPERM:
         case EACCES:
             return "missing CAP_NET_ADMIN for the HCI user channel (" + cause +

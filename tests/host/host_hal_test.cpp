@@ -108,6 +108,18 @@ TEST_F(HostHalTest, CloseStopsReadingAndWakesWaitingSenders) {
     EXPECT_EQ(err, EPIPE);
 }
 
+TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
+    Bytes command(3 + 255, 0);
+    command[2] = 255;
+    const auto begin = std::chrono::steady_clock::now();
+    while (hal_->sendHciCommand(command).isOk()) {
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_EQ(hostLog(), std::vector<std::string>{"E HCI transport test: write failed: the "
+                                                  "controller took no data for 2000 ms"});
+    EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
+}
+
 TEST_F(HostHalTest, ConcurrentSendersProduceIntactPackets) {
     constexpr int kThreads = 4, kEach = 300;
     std::vector<std::thread> senders;
