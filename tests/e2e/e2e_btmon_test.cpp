@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -32,14 +33,47 @@ size_t countLinesStartingWith(const std::string& text, const std::string& prefix
     return n;
 }
 
+struct Command {
+    const char* name;    // as btmon names it
+    const char* opcode;  // as btmon prints it, OGF|OCF
+};
+
 struct CaptureCase {
     const char* label;
     std::vector<std::string> args;
-    std::vector<std::string> commands;  // btmon's names, each expected in the capture
+    std::vector<Command> commands;  // each expected in the capture
 };
 
 void PrintTo(const CaptureCase& c, std::ostream* os) {
     *os << c.label;
+}
+
+// The "(0xGG|0xCCCC)" of a btmon line, or empty.
+std::string opcodeOf(const std::string& line) {
+    const size_t open = line.find("(0x");
+    const size_t close = line.find(')', open == std::string::npos ? 0 : open);
+    if (open == std::string::npos || close == std::string::npos) return std::string();
+    return line.substr(open, close - open + 1);
+}
+
+// Every Command Complete or Command Status must follow the command it answers: a capture
+// that records a reply first misstates what happened.
+void expectRepliesAfterCommands(const std::string& text) {
+    std::map<std::string, int> outstanding;
+    std::stringstream lines(text);
+    std::string line;
+    bool replyHeader = false;
+    while (std::getline(lines, line)) {
+        if (line.rfind("< HCI Command: ", 0) == 0) ++outstanding[opcodeOf(line)];
+        if (replyHeader) {
+            const std::string opcode = opcodeOf(line);
+            EXPECT_GT(outstanding[opcode], 0)
+                << "reply to " << opcode << " recorded before the command: " << line;
+            --outstanding[opcode];
+        }
+        replyHeader = line.rfind("> HCI Event: Command Complete (0x0e)", 0) == 0 ||
+                      line.rfind("> HCI Event: Command Status (0x0f)", 0) == 0;
+    }
 }
 
 class E2eCapture : public ::testing::TestWithParam<CaptureCase> {};
@@ -70,7 +104,10 @@ TEST_P(E2eCapture, BtmonDecodesEveryPacket) {
     const std::string text = readFile(decoded);
 
     for (const auto& command : c.commands) {
-        EXPECT_NE(text.find("< HCI Command: " + command + " ("), std::string::npos) << command;
+        // btmon shortens long names in packet headers, so the opcode finds the line.
+        EXPECT_NE(text.find(std::string(command.name) + " (" + command.opcode + ")"),
+                  std::string::npos)
+            << command.name;
     }
     for (const char* bad : {"alformed", "nvalid packet", "too short", "Unknown packet"}) {
         EXPECT_EQ(text.find(bad), std::string::npos) << bad;
@@ -82,22 +119,24 @@ TEST_P(E2eCapture, BtmonDecodesEveryPacket) {
     EXPECT_EQ(countLinesStartingWith(text, "> HCI Event: "),
               countContaining(messages, "Received HCI event, size: "));
     EXPECT_GT(countLinesStartingWith(text, "> HCI Event: Command Complete (0x0e)"), 0u);
+    expectRepliesAfterCommands(text);
 }
 
-const std::vector<std::string> kBringUp = {"Reset",
-                                           "Set Event Mask",
-                                           "Write Class of Device",
-                                           "Write Local Name",
-                                           "LE Set Advertising Parameters",
-                                           "LE Set Advertising Data",
-                                           "LE Set Scan Response Data",
-                                           "LE Set Advertise Enable",
-                                           "Write Scan Enable",
-                                           "LE Set Scan Enable"};
+const std::vector<Command> kBringUp = {{"Reset", "0x03|0x0003"},
+                                       {"Set Event Mask", "0x03|0x0001"},
+                                       {"Write Class of Device", "0x03|0x0024"},
+                                       {"Write Local Name", "0x03|0x0013"},
+                                       {"LE Set Advertising Parameters", "0x08|0x0006"},
+                                       {"LE Set Advertising Data", "0x08|0x0008"},
+                                       {"LE Set Scan Response Data", "0x08|0x0009"},
+                                       {"LE Set Advertise Enable", "0x08|0x000a"},
+                                       {"Write Scan Enable", "0x03|0x001a"},
+                                       {"LE Set Scan Enable", "0x08|0x000c"}};
 
-std::vector<std::string> withScan(std::vector<std::string> names) {
-    names.insert(names.end(), {"Inquiry", "LE Set Scan Parameters"});
-    return names;
+std::vector<Command> withScan(std::vector<Command> commands) {
+    commands.push_back({"Inquiry", "0x01|0x0001"});
+    commands.push_back({"LE Set Scan Parameters", "0x08|0x000b"});
+    return commands;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, E2eCapture,

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,8 +52,9 @@ std::string btvirtMissing() {
 
 std::string testDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string dir =
-        std::string(E2E_OUTPUT_DIR) + "/" + info->test_suite_name() + "." + info->name();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised names
+    const std::string dir = std::string(E2E_OUTPUT_DIR) + "/" + name;
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     std::filesystem::create_directories(dir, ec);
