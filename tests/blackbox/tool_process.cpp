@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 extern char** environ;
@@ -62,15 +61,20 @@ std::string ToolResult::describe() const {
 }
 
 std::vector<LogLine> parseLog(const std::string& err) {
-    static const std::regex kLine(R"(^(\S+) ([VDIWEF]) \d\d-\d\d \d\d:\d\d:\d\d +\d+ +\d+ (.*)$)");
     std::vector<LogLine> lines;
     std::istringstream stream(err);
     std::string line;
-    std::smatch match;
     while (std::getline(stream, line)) {
-        if (std::regex_match(line, match, kLine)) {
-            lines.push_back(LogLine{match[2].str()[0], match[1].str(), match[3].str()});
+        std::istringstream fields(line);
+        std::string tag, priority, date, time;
+        long pid = 0, tid = 0;
+        if (!(fields >> tag >> priority >> date >> time >> pid >> tid)) continue;
+        if (priority.size() != 1 || date.size() != 5 || date[2] != '-' || time.size() != 8 ||
+            time[2] != ':' || fields.peek() != ' ') {
+            continue;  // not a log line, e.g. getopt's own diagnostic
         }
+        std::string text = line.substr(static_cast<size_t>(fields.tellg()) + 1);
+        lines.push_back(LogLine{priority[0], tag, text});
     }
     return lines;
 }
