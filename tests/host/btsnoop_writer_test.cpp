@@ -18,7 +18,8 @@ uint64_t bigEndian(const Bytes& bytes, size_t at, size_t size) {
 }
 
 TEST(BtSnoopWriterTest, HalRecordsBothDirections) {
-    const std::string path = testing::TempDir() + "/hci_host_test.btsnoop";
+    const std::string path =
+        testing::TempDir() + "/hci_host_test." + std::to_string(getpid()) + ".btsnoop";
     auto [ours, peer] = socketPair();
     std::string error;
     sp<HostHal> hal = halOn(std::move(ours), Framing::kStream, BtSnoopWriter::open(path, &error));

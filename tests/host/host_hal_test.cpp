@@ -66,9 +66,9 @@ TEST_F(HostHalTest, EndOfReadingIsLoggedOnceAndFailsLaterSends) {
         SetUp();
         ASSERT_TRUE(writeBytes(peer_.get(), last_bytes));
         peer_.reset();
-        std::this_thread::sleep_for(milliseconds(200));
+        EXPECT_EQ(awaitHostLog(1), std::vector<std::string>{line});
         EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
-        EXPECT_EQ(hostLog(), std::vector<std::string>{line});
+        EXPECT_EQ(hostLog().size(), 1u);
         EXPECT_EQ(cb_->await(&cb_->events, 0).size(), last_bytes.empty() ? 0u : 1u);
     }
 }
@@ -180,7 +180,8 @@ TEST_F(HostHalTest, DestroyWhileEventsFlowNeitherCrashesNorHangs) {
 TEST_F(HostHalTest, CloseFromInsideACallbackAndAgainstABlockedCallback) {
     cb_->onEvent([this] { hal_->close(); });
     ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00, 0x04, 0x01, 0x00}));
-    std::this_thread::sleep_for(milliseconds(200));
+    cb_->await(&cb_->events, 1);
+    std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(cb_->await(&cb_->events, 0).size(), 1u);  // nothing after close
 
     // A callback waiting on a lock that the closer holds: close stops waiting for it.

@@ -113,4 +113,12 @@ inline std::vector<std::string> hostLog() {
     return out;
 }
 
+// The platform's log once it holds `n` lines, or after 3 s.
+inline std::vector<std::string> awaitHostLog(size_t n) {
+    for (int i = 0; i < 300 && hostLog().size() < n; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return hostLog();
+}
+
 }  // namespace hosttest

@@ -58,8 +58,7 @@ TEST(SerialPortTest, HalSpeaksH4OverTheUart) {
     EXPECT_EQ(cb->await(&cb->events, 1), (Packets{{0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}}));
     testsupport::clearLog();
     master.reset();  // the line goes dead
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(hostLog(),
+    EXPECT_EQ(awaitHostLog(1),
               std::vector<std::string>{"E HCI transport " + value +
                                        ": the controller side hung up; reading stopped"});
 }

@@ -81,7 +81,8 @@ TEST(TransportTest, UnreachableTransportsLogOneLineEach) {
 
 // As the tool gets there: the service look-up reads the variable and connects.
 TEST(TransportTest, GetServiceConnectsToTheNamedSocket) {
-    const std::string path = testing::TempDir() + "/hci_host_test.sock";
+    const std::string path =
+        testing::TempDir() + "/hci_host_test." + std::to_string(getpid()) + ".sock";
     unlink(path.c_str());
     sockaddr_un un{AF_UNIX, {}};
     snprintf(un.sun_path, sizeof(un.sun_path), "%s", path.c_str());

@@ -64,10 +64,10 @@ TEST(UserChannelTest, OnePacketPerReadAndWrite) {
     // A datagram shorter than its header says is not completed by the next one.
     ASSERT_TRUE(writeBytes(peer.get(), {0x04, 0x0e, 0x04, 0x01}));
     ASSERT_TRUE(writeBytes(peer.get(), {0x04, 0x01, 0x00}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(awaitHostLog(1),
+              std::vector<std::string>{"E HCI transport test: a packet of 4 bytes does "
+                                       "not match its header; reading stopped"});
     EXPECT_EQ(cb->await(&cb->events, 0).size(), 2u);
-    EXPECT_EQ(hostLog(), std::vector<std::string>{"E HCI transport test: a packet of 4 bytes does "
-                                                  "not match its header; reading stopped"});
     EXPECT_FALSE(hal->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
 }
 
