@@ -356,11 +356,11 @@ int runCommand(int argc, char** argv) {
 }  // namespace bt
 
 int main(int argc, char** argv) {
-    // Until the watcher runs, and if it cannot be set up, the handler runs in signal context.
-    // A failed installation leaves the default action, which still ends the process.
-    if (std::signal(SIGINT, bt::signal_handler) == SIG_ERR ||
-        std::signal(SIGTERM, bt::signal_handler) == SIG_ERR) {
-        // Nothing better to do: the default action still ends the process.
+    // The handler serves in signal context until the watcher runs, and throughout when the
+    // watcher cannot be set up.
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        // Fails only for an invalid number.
+        if (std::signal(signal_number, bt::signal_handler) == SIG_ERR) break;
     }
     bt::SignalWatcher watcher;
     return bt::runCommand(argc, argv);
