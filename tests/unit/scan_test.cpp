@@ -1,4 +1,8 @@
 // The scan session on an initialized session: commands, pacing, failures, the event thread.
+#include <sys/resource.h>
+
+#include <fstream>
+
 #include "bt_scanner.h"
 #include "unit_support.h"
 
@@ -15,6 +19,19 @@ class ScanTest : public SessionTest {
         bt::ScanOptions options;
         options.timeout = timeout;
         return scanner.startScan(options);
+    }
+    // Limits the address space to 2 MB above what is in use, too little for a thread stack.
+    bool scanWithoutRoomForThreads() {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line) && line.rfind("VmSize:", 0) != 0) {
+        }
+        const rlim_t size = std::stoull(line.substr(7)) * 1024 + (2 << 20);
+        const rlimit limit = {size, size};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
+        return scan(5) && !bt::globalState.scanning &&
+               countLines("Event processing thread started") == 0 &&
+               hal->commandBytes().back() == scanDisable();
     }
     bt::BluetoothScanner scanner{bt::hci, bt::globalState};
 };
@@ -121,6 +138,16 @@ TEST_F(ScanTest, EventThreadWithScanningOffOnlyLogsStartAndEnd) {
     EXPECT_EQ(testsupport::toolLogTexts(),
               (Lines{"Event processing thread started", "Event processing thread exiting"}));
     EXPECT_EQ(bt::globalState.eventData.size(), 6u);
+}
+
+// No room for another thread's stack: the scan switches scanning off and still returns.
+TEST_F(ScanTest, EventThreadThatCannotStartEndsTheScan) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    initializeSession();
+    EXPECT_EXIT(std::_Exit(scanWithoutRoomForThreads() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 // A stop without notification is noticed by the next 100 ms slice of the wait.
