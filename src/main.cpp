@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <string>
@@ -41,7 +42,8 @@ GlobalState& globalState = *new (globalStateStorage) GlobalState();
 
 namespace {
 
-const std::vector<uint8_t> kScanDisable = {0x0C, 0x20, 0x02, 0x00, 0x00};
+// A plain array: the signal handler may still need it while static objects are destroyed.
+constexpr uint8_t kScanDisable[] = {0x0C, 0x20, 0x02, 0x00, 0x00};
 
 // Guards writes of `hci` on the main thread against the copy the signal handler takes.
 // Never destroyed, so a signal during process exit still finds it.
@@ -72,6 +74,12 @@ sp<IBluetoothHci> halForSignal() {
     }
     return nullptr;
 }
+
+// Constructed after `hci` and so destroyed before it: the last reference goes under the
+// lock, and a signal during process exit reads either the HAL or nothing.
+struct HciReleaseAtExit {
+    ~HciReleaseAtExit() { setHci(nullptr); }
+} hciReleaseAtExit;
 
 }  // namespace
 
@@ -144,7 +152,8 @@ bool disable_bluetooth() {
     if (globalState.scanning) {
         globalState.scanning = false;
         BluetoothScanner sender(hci, globalState);
-        sender.sendHciCommand(kScanDisable);
+        sender.sendHciCommand(
+            std::vector<uint8_t>(std::begin(kScanDisable), std::end(kScanDisable)));
         globalState.cv.notify_all();
         if (globalState.eventThread.joinable()) globalState.eventThread.join();
     }
@@ -165,7 +174,7 @@ void signal_handler(int signal_number) {
     sp<IBluetoothHci> hal = halForSignal();
     if (hal != nullptr) {
         // Straight to the HAL: no log line and no pause on the way out.
-        hal->sendHciCommand(hidl_vec<uint8_t>(kScanDisable));
+        hal->sendHciCommand(hidl_vec<uint8_t>(std::begin(kScanDisable), std::end(kScanDisable)));
         hal->close();
     }
     // No destructors: the event thread may still be running and other threads may hold
