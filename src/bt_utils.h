@@ -1,11 +1,11 @@
 // Stateless output helpers: usage text, address text, device report and results file.
 #pragma once
 
-#include "bt_common.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "bt_common.h"
 
 namespace bt {
 namespace utils {
