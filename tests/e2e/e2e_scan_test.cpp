@@ -10,6 +10,9 @@
 //   starts advertising while the scan runs;
 // - under active scanning an undirected connectable advertiser yields two reports back to back
 //   (ADV_IND, then an empty SCAN_RSP), which race for the slot; directed advertising yields one.
+// - btvirt (5.66) crashes shortly after a controller whose inquiry is still running goes away.
+//   The tool never cancels its 12.8 s inquiry, so a scan that ends sooner takes btvirt down
+//   after the tool exits; nothing here relies on btvirt after the tool under test has ended.
 // The assertions below stick to what is deterministic under these rules and check that
 // whatever reached the parser shows up correctly in the results file.
 #include <gtest/gtest.h>
@@ -36,11 +39,6 @@ class E2eScan : public ::testing::Test {
         dir_ = testDir();
         std::string error;
         ASSERT_TRUE(btvirt_.start(dir_, &error)) << error;
-    }
-
-    void TearDown() override {
-        // A peer whose controller stayed up all along ends cleanly on SIGTERM.
-        for (auto& peer : peers_) EXPECT_EQ(peer->stop(), 0) << peer->address();
     }
 
     // Starts a peer and waits until its controller is set up; null on failure.
@@ -95,20 +93,28 @@ void expectUndirectedRecord(const ToolRun& run, const ResultRow& row, const std:
                                     parsedReport(run, "0x00", row.address) ? 1 : 0);
 }
 
+TEST_F(E2eScan, PeerStaysUpUntilSigterm) {
+    const Peer* peer = startPeer("peer", {"--name", "Idle", "--le", "connectable"});
+    ASSERT_NE(peer, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(peers_.back()->stop(), 0);
+}
+
 TEST_F(E2eScan, TwoInstancesFindEachOther) {
-    // The first instance keeps its controller (and its advertising) alive by scanning long;
+    // The first instance keeps its controller (and its advertising) alive by scanning;
     // the second comes up and advertises while the first scans, and finds the first in its
-    // own scan-start burst.
+    // own scan-start burst. Both scan for 13 s so that each ends after its inquiry (which
+    // keeps btvirt up for the other).
     ToolRun first;
     std::string error;
-    ASSERT_TRUE(first.start(dir_, "first", {"scan", "-t", "10", "-o", dir_ + "/first.csv"}, &error))
+    ASSERT_TRUE(first.start(dir_, "first", {"scan", "-t", "13", "-o", dir_ + "/first.csv"}, &error))
         << error;
-    ASSERT_TRUE(first.waitForLog("Scanning for 10 seconds...", seconds(20)));
+    ASSERT_TRUE(first.waitForLog("Scanning for 13 seconds...", seconds(20)));
     ToolRun second;
-    ASSERT_TRUE(second.start(dir_, "second", {"scan", "-t", "3", "-o", dir_ + "/second.csv"}, &error))
+    ASSERT_TRUE(second.start(dir_, "second", {"scan", "-t", "13", "-o", dir_ + "/second.csv"}, &error))
         << error;
-    ASSERT_EQ(second.finish(seconds(40)), 0);
     ASSERT_EQ(first.finish(seconds(40)), 0);
+    ASSERT_EQ(second.finish(seconds(40)), 0);
 
     const auto firstRows = results("first.csv");
     const auto secondRows = results("second.csv");
@@ -129,6 +135,9 @@ TEST_F(E2eScan, TwoInstancesFindEachOther) {
     // SCAN_RSP is left for its event thread.
     EXPECT_EQ(secondRows[0].connectable, "No");
 
+    // Neither lost its controller on the way.
+    EXPECT_EQ(countContaining(first.messages(), "Failed"), 0u);
+    EXPECT_EQ(countContaining(second.messages(), "Failed"), 0u);
     EXPECT_EQ(first.stdoutText(), "");
     EXPECT_EQ(second.stdoutText(), "");
     measureDelivery(first, "first");
