@@ -5,12 +5,14 @@
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 #include <utils/StrongPointer.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,48 @@ struct ScanOptions {
     bool stopOnFirst = false;
 };
 
+// A joinable thread handle like std::thread, except that a failed start is a false result
+// rather than an exception: the tool's code neither throws nor catches.
+class EventThread {
+  public:
+    EventThread() = default;
+    // Never abort on a thread still running: the process may be ending with it.
+    ~EventThread() {
+        if (running_) pthread_detach(thread_);
+    }
+    EventThread(const EventThread&) = delete;
+    EventThread& operator=(const EventThread&) = delete;
+
+    // Starts `body` on a new thread; false when no thread could be made. Only on a handle
+    // that is not joinable.
+    bool start(std::function<void()> body) {
+        if (running_) return false;
+        auto* task = new std::function<void()>(std::move(body));
+        if (pthread_create(&thread_, nullptr, &EventThread::run, task) != 0) {
+            delete task;
+            return false;
+        }
+        running_ = true;
+        return true;
+    }
+    bool joinable() const { return running_; }
+    bool isCurrentThread() const { return running_ && pthread_equal(thread_, pthread_self()); }
+    void join() {
+        if (running_ && pthread_join(thread_, nullptr) == 0) running_ = false;
+    }
+
+  private:
+    static void* run(void* task) {
+        auto* body = static_cast<std::function<void()>*>(task);
+        (*body)();
+        delete body;
+        return nullptr;
+    }
+
+    pthread_t thread_{};
+    bool running_ = false;
+};
+
 // The session shared by the main thread, the event thread, the HAL's threads and the
 // signal handler.
 struct GlobalState {
@@ -41,7 +85,7 @@ struct GlobalState {
     std::atomic<bool> initialized{false};
     std::atomic<bool> scanning{false};
     std::vector<uint8_t> eventData;  // the latest event not yet taken; guarded by mutex
-    std::thread eventThread;
+    EventThread eventThread;
     std::atomic<bool> foundConnectable{false};
 };
 

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <system_error>
 #include <thread>
 
 namespace bt {
@@ -46,17 +45,6 @@ WaitOutcome waitForEvent(GlobalState& state, std::unique_lock<std::mutex>& lock)
         if (result != 0) return WaitOutcome::kFailed;
     }
     return WaitOutcome::kReady;
-}
-
-// std::thread reports a failed pthread_create only by throwing; this is the one place the
-// tool catches anything.
-bool startEventThread(std::thread& slot, BluetoothScanner* scanner, const ScanOptions& options) {
-    try {
-        slot = std::thread(&BluetoothScanner::processEvents, scanner, options);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
 }
 
 std::string hexText(const std::vector<uint8_t>& packet) {
@@ -141,7 +129,7 @@ bool BluetoothScanner::startScan(const ScanOptions& options) {
     state.scanning = true;
 
     if (state.eventThread.joinable()) state.eventThread.join();
-    if (!startEventThread(state.eventThread, this, options)) {
+    if (!state.eventThread.start([this, options] { processEvents(options); })) {
         // Nobody would take the events: end the scan at once, without the wait.
         state.scanning = false;
     }
@@ -168,7 +156,7 @@ bool BluetoothScanner::stopScan() {
     }
     state.cv.notify_all();
     // A thread cannot join itself; the event thread never stops a scan this way.
-    if (state.eventThread.joinable() && state.eventThread.get_id() != std::this_thread::get_id()) {
+    if (state.eventThread.joinable() && !state.eventThread.isCurrentThread()) {
         state.eventThread.join();
     }
     return true;

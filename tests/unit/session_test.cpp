@@ -154,9 +154,9 @@ TEST_P(DisableTest, StopsAScanAndClosesTheHal) {
     bt::BluetoothScanner earlier(bt::hci, bt::globalState);
     if (GetParam().scanning) {
         bt::globalState.scanning = true;
-        bt::globalState.eventThread = std::thread([] {
+        ASSERT_TRUE(bt::globalState.eventThread.start([] {
             while (bt::globalState.scanning) std::this_thread::sleep_for(5ms);
-        });
+        }));
     }
     EXPECT_EQ(bt::disable_bluetooth(), !GetParam().closeFails);
     EXPECT_FALSE(bt::globalState.eventThread.joinable());
