@@ -1,6 +1,7 @@
 // Malformed and informational command lines never reach the controller.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ struct CommandLineCase {
     int exitCode;
     std::vector<std::string> errorLines;  // the ERROR lines, in order, before the usage text
 };
+
+// Keeps the ctest names readable and the same from build to build.
+void PrintTo(const CommandLineCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {};
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -160,6 +161,11 @@ std::string runTrial(const SignalCase& c, int trial) {
                      controller.transport());
     return check(c, trial, tool, &controller);
 }
+// Keeps the ctest names readable and the same from build to build.
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SignalTest : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(SignalTest, EndsWithStatusOneAndStopsScanning) {
