@@ -5,14 +5,13 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -37,31 +36,31 @@ class FakeHal : public IBluetoothHci {
     ~FakeHal() override;
 
     // --- programming (call before the tool runs) ---
-    void refuseAllCommands(bool refuse);
-    void refuseCommandNumber(size_t n);  // 1-based count of sendHciCommand calls
-    void refuseOpcode(uint16_t opcode);
-    void setTransportDead(bool dead);  // every call fails at the transport level
-    void setInitializeFails(bool fails);
+    void refuseCommandNumber(size_t n) { set(refuseNumber_, n); }    // 1-based
+    void setTransportDead(bool dead) { set(transportDead_, dead); }  // every call fails
+    void setInitializeFails(bool fails) { set(initializeFails_, fails); }
     // Status reported by initializationComplete after `delay`; nullopt: never reported.
     void setInitializationResult(std::optional<HalStatus> status,
-                                 std::chrono::milliseconds delay = std::chrono::milliseconds(0));
-    void setCloseFails(bool fails);
-    // Answer each accepted command with Command Complete (status 0) from the HAL's thread.
-    void setAnswerCommands(bool answer);
-    // Called on the HAL's delivery thread with each accepted command, before answering.
-    void setCommandHook(std::function<void(const std::vector<uint8_t>&)> hook);
+                                 std::chrono::milliseconds delay = std::chrono::milliseconds(0)) {
+        set(initDelay_, delay);
+        set(initStatus_, status);
+    }
+    void setCloseFails(bool fails) { set(closeFails_, fails); }
+    // Delivers `event` after each accepted `command`.
+    void answerWith(std::vector<uint8_t> command, std::vector<uint8_t> event) {
+        set(answer_, std::make_pair(command, event));
+    }
+    // Writes each command ("HAL send: 0c 20 ...") and close ("HAL close") to stderr at once.
+    void setEcho(bool echo) { set(echo_, echo); }
 
-    // --- events, delivered in order from the fake's own thread ---
+    // Delivered in order from the fake's own thread.
     void deliverEvent(std::vector<uint8_t> event);
-    // Waits until every queued event has been handed to the callbacks and returned.
-    bool waitDelivered(std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
     // --- observations ---
     std::vector<SentCommand> commands() const;
     std::vector<std::vector<uint8_t>> commandBytes() const;
     size_t closeCount() const;
     size_t initializeCount() const;
-    sp<IBluetoothHciCallbacks> callbacks() const;
 
     // IBluetoothHci
     Return<void> initialize(const sp<IBluetoothHciCallbacks>& callback) override;
@@ -72,27 +71,28 @@ class FakeHal : public IBluetoothHci {
 
   private:
     FakeHal();
+    template <class T>
+    void set(T& field, T value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        field = std::move(value);
+    }
+    void post(std::function<void(IBluetoothHciCallbacks&)> job);  // call with mutex_ held
     void deliveryLoop();
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::condition_variable idle_;
     bool stopping_ = false;
-    bool delivering_ = false;
-    std::deque<std::function<void()>> pending_;
+    std::deque<std::function<void(IBluetoothHciCallbacks&)>> pending_;
 
-    bool refuseAll_ = false;
-    std::set<size_t> refuseNumbers_;
-    std::set<uint16_t> refuseOpcodes_;
+    size_t refuseNumber_ = 0;
     bool transportDead_ = false;
     bool initializeFails_ = false;
     std::optional<HalStatus> initStatus_ = HalStatus::SUCCESS;
     std::chrono::milliseconds initDelay_{0};
     bool closeFails_ = false;
-    bool answerCommands_ = false;
-    std::function<void(const std::vector<uint8_t>&)> commandHook_;
+    bool echo_ = false;
+    std::pair<std::vector<uint8_t>, std::vector<uint8_t>> answer_;  // command, event
 
-    size_t sendCalls_ = 0;
     size_t closeCount_ = 0;
     size_t initializeCount_ = 0;
     std::vector<SentCommand> commands_;

@@ -47,21 +47,17 @@ void setLogEcho(bool echo) {
 }  // namespace testsupport
 
 extern "C" int __android_log_print(int priority, const char* tag, const char* format, ...) {
-    va_list args;
+    va_list args, copy;
     va_start(args, format);
-    va_list copy;
     va_copy(copy, args);
-    int size = std::vsnprintf(nullptr, 0, format, copy);
+    const int size = std::vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
     std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
     if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
     va_end(args);
-
-    testsupport::LogLine line{priority, tag == nullptr, tag ? tag : "", text,
-                              std::chrono::steady_clock::now()};
     testsupport::Sink& s = testsupport::sink();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.echo) std::fprintf(stderr, "[%d %s] %s\n", priority, tag ? tag : "-", text.c_str());
-    s.lines.push_back(std::move(line));
+    s.lines.push_back({priority, tag == nullptr, tag ? tag : "", std::move(text)});
     return size;
 }

@@ -1,7 +1,6 @@
 // A recording stand-in for liblog's __android_log_print, linked into in-process tests.
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -12,14 +11,14 @@ struct LogLine {
     bool nullTag;
     std::string tag;
     std::string text;
-    std::chrono::steady_clock::time_point time;
 };
 
 std::vector<LogLine> logLines();
 // Texts of the tool's own lines (null tag), in order.
 std::vector<std::string> toolLogTexts();
 void clearLog();
-// Also echo every line to stderr (off by default; ORVALINQUIST_TEST_ECHO_LOG=1 turns it on).
+// Also echo every line to stderr as "[priority tag-or-dash] text" (ORVALINQUIST_TEST_ECHO_LOG=1
+// turns it on from the start).
 void setLogEcho(bool echo);
 
 }  // namespace testsupport

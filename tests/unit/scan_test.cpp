@@ -1,17 +1,24 @@
-// The scan session on an initialized session: commands, pacing, failures, the event thread.
+// The scan session on an initialized session, and the device report it ends with.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "bt_scanner.h"
+#include "bt_utils.h"
 #include "unit_support.h"
 
 namespace unit {
 namespace {
 
 const Bytes kInquiry = {0x01, 0x04, 0x05, 0x33, 0x8B, 0x9E, 0x0A, 0x00};
-const Bytes kScanParameters = {0x0B, 0x20, 0x07, 0x01, 0x12, 0x00, 0x12, 0x00, 0x00, 0x00};
+const Bytes kParameters = {0x0B, 0x20, 0x07, 0x01, 0x12, 0x00, 0x12, 0x00, 0x00, 0x00};
 const Bytes kScanOn = {0x0C, 0x20, 0x02, 0x01, 0x00};
+const std::vector<Bytes> kAll = {kInquiry, kParameters, kScanOn, kScanOff};
+const char kRefused[] = "Failed to send HCI command";
+const char kNoHal[] = "Bluetooth HCI service not available";
 
 class ScanTest : public SessionTest {
   protected:
@@ -20,125 +27,46 @@ class ScanTest : public SessionTest {
         options.timeout = timeout;
         return scanner.startScan(options);
     }
-    // Limits the address space to 2 MB above what is in use, too little for a thread stack.
-    bool scanWithoutRoomForThreads() {
-        std::ifstream status("/proc/self/status");
-        std::string line;
-        while (std::getline(status, line) && line.rfind("VmSize:", 0) != 0) {
-        }
-        const rlim_t size = std::stoull(line.substr(7)) * 1024 + (2 << 20);
-        const rlimit limit = {size, size};
-        if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
-        return scan(5) && !bt::globalState.scanning &&
-               countLines("Event processing thread started") == 0 &&
-               hal->commandBytes().back() == scanDisable();
-    }
     bt::BluetoothScanner scanner{bt::hci, bt::globalState};
 };
 
-TEST_F(ScanTest, RunsInquiryAndLeScanForTheTimeout) {
-    initializeSession();
-    EXPECT_TRUE(scan(1));
-    EXPECT_EQ(hal->commandBytes(),
-              (std::vector<Bytes>{kInquiry, kScanParameters, kScanOn, scanDisable()}));
-    const std::vector<long> gaps = gapsMs(hal->commands());
-    EXPECT_GE(gaps[0], 190);
-    EXPECT_GE(gaps[1], 490);
-    EXPECT_GE(gaps[2], 1190);  // the sender's pause, then one second of waiting
-    EXPECT_FALSE(bt::globalState.scanning);
-    EXPECT_FALSE(bt::globalState.eventThread.joinable());
-    const Lines lines = testsupport::toolLogTexts();
-    const Lines tail(lines.end() - 4, lines.end());
-    EXPECT_EQ(tail.front(), "Scanning for 1 seconds...");
-    EXPECT_EQ(countLines("Event processing thread started"), 1u);
-    EXPECT_EQ(lines.back(), "Event processing thread exiting");
-}
-
-struct ScanFailureCase {
-    int refusedOpcode;  // 0: none refused; -1: no HAL at all
+struct StepCase {
+    const char* label;
+    size_t refused;  // 1-based command number the HAL refuses (5: none); 0: no HAL; 6: no session
     bool result;
     std::vector<Bytes> commands;
     Lines errors;
 };
 
-class ScanFailureTest : public ScanTest, public ::testing::WithParamInterface<ScanFailureCase> {};
+class ScanStepTest : public ScanTest, public ::testing::WithParamInterface<StepCase> {};
 
-TEST_P(ScanFailureTest, ReportsTheFailedStep) {
-    initializeSession();
-    if (GetParam().refusedOpcode > 0) hal->refuseOpcode(GetParam().refusedOpcode);
-    if (GetParam().refusedOpcode < 0) bt::hci = nullptr;
-    EXPECT_EQ(scan(1), GetParam().result);
-    EXPECT_EQ(hal->commandBytes(), GetParam().commands);
-    EXPECT_EQ(linesWithPriority(6), GetParam().errors);
-    EXPECT_EQ(countLines("Event processing thread started"), GetParam().result ? 1u : 0u);
-    EXPECT_FALSE(bt::globalState.scanning);
+TEST_P(ScanStepTest, SendsTheStepsAndReportsTheFailedOne) {
+    const StepCase& c = GetParam();
+    if (c.refused != 6) initializeSession();
+    if (c.refused == 0) bt::hci = nullptr;
+    hal->refuseCommandNumber(c.refused);
+    EXPECT_EQ(scan(1), c.result);
+    EXPECT_EQ(hal->commandBytes(), c.commands);
+    EXPECT_EQ(errorLines(), c.errors);
+    EXPECT_EQ(countLines("Event processing thread started"), c.commands.size() == 4);
+    EXPECT_FALSE(bt::globalState.scanning || bt::globalState.eventThread.joinable());
+    if (c.refused != 5) return;
+    expectGaps(hal->commands(), {190, 490, 1190});  // the pause, then one second of waiting
+    const Lines lines = toolLogTexts();
+    EXPECT_EQ(lines[lines.size() - 4], "Scanning for 1 seconds...");
+    EXPECT_EQ(lines.back(), "Event processing thread exiting");
 }
 
-const char kRefused[] = "Failed to send HCI command";
-const char kNoHal[] = "Bluetooth HCI service not available";
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, ScanFailureTest,
-    ::testing::Values(ScanFailureCase{0x0401,
-                                      true,
-                                      {kInquiry, kScanParameters, kScanOn, scanDisable()},
-                                      {kRefused, "Failed to start inquiry"}},
-                      ScanFailureCase{0x200B,
-                                      false,
-                                      {kInquiry, kScanParameters},
-                                      {kRefused, "Failed to set scan parameters"}},
-                      ScanFailureCase{-1,
-                                      false,
-                                      {},
-                                      {kNoHal, "Failed to start inquiry", kNoHal,
-                                       "Failed to set scan parameters"}}));
-
-TEST_F(ScanTest, RefusedScanEnableStartsNoThreadAndRefusedDisableStillJoins) {
-    initializeSession();
-    hal->refuseCommandNumber(3);
-    EXPECT_FALSE(scan(1));
-    EXPECT_EQ(linesWithPriority(6), (Lines{kRefused, "Failed to enable scanning"}));
-    EXPECT_FALSE(bt::globalState.eventThread.joinable());
-
-    testsupport::clearLog();
-    hal->refuseCommandNumber(7);  // the disable at the end of the next scan
-    EXPECT_TRUE(scan(1));
-    EXPECT_EQ(linesWithPriority(6), (Lines{kRefused, "Failed to disable scanning"}));
-    EXPECT_FALSE(bt::globalState.eventThread.joinable());
-}
-
-TEST_F(ScanTest, NotInitializedSendsNothing) {
-    EXPECT_FALSE(scan(1));
-    EXPECT_EQ(testsupport::toolLogTexts(), Lines{"Bluetooth not initialized"});
-    EXPECT_TRUE(hal->commands().empty());
-}
-
-TEST_F(ScanTest, TimeoutIsCappedAndZeroWaitsNoSecond) {
-    initializeSession();
-    std::thread ender([] {
-        if (waitForLines("Scanning for")) bt::globalState.scanning = false;
-    });
-    EXPECT_TRUE(scan(20));
-    ender.join();
-    EXPECT_EQ(countLines("Scanning for 15 seconds..."), 1u);
-    EXPECT_TRUE(scan(0));
-    EXPECT_EQ(countLines("Scanning for 0 seconds..."), 1u);
-}
-
-TEST_F(ScanTest, DestroyingAScannerSwitchesScanningOff) {
-    initializeSession();
-    { bt::BluetoothScanner idle(bt::hci, bt::globalState); }
-    EXPECT_EQ(hal->commandBytes(), std::vector<Bytes>{scanDisable()});
-    EXPECT_EQ(testsupport::toolLogTexts(), Lines{"Sending HCI command: 0c 20 02 00 00 "});
-}
-
-TEST_F(ScanTest, EventThreadWithScanningOffOnlyLogsStartAndEnd) {
-    bt::globalState.eventData = {0x0E, 0x04, 0x01, 0x03, 0x0C, 0x00};
-    scanner.processEvents(bt::ScanOptions());
-    EXPECT_EQ(testsupport::toolLogTexts(),
-              (Lines{"Event processing thread started", "Event processing thread exiting"}));
-    EXPECT_EQ(bt::globalState.eventData.size(), 6u);
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Steps, ScanStepTest, ::testing::Values(
+    StepCase{"AllAccepted", 5, true, kAll, {}},
+    StepCase{"Inquiry", 1, true, kAll, {kRefused, "Failed to start inquiry"}},
+    StepCase{"Parameters", 2, false, {kInquiry, kParameters}, {kRefused, "Failed to set scan parameters"}},
+    StepCase{"ScanOn", 3, false, {kInquiry, kParameters, kScanOn}, {kRefused, "Failed to enable scanning"}},
+    StepCase{"ScanOff", 4, true, kAll, {kRefused, "Failed to disable scanning"}},
+    StepCase{"NoHal", 0, false, {}, {kNoHal, "Failed to start inquiry", kNoHal, "Failed to set scan parameters"}},
+    StepCase{"NotInitialized", 6, false, {}, {"Bluetooth not initialized"}}), kByLabel);
+// clang-format on
 
 // No room for another thread's stack: the scan switches scanning off and still returns.
 TEST_F(ScanTest, EventThreadThatCannotStartEndsTheScan) {
@@ -147,7 +75,18 @@ TEST_F(ScanTest, EventThreadThatCannotStartEndsTheScan) {
 #endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     initializeSession();
-    EXPECT_EXIT(std::_Exit(scanWithoutRoomForThreads() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+    auto run = [this] {  // 2 MB above what is in use
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line) && line.rfind("VmSize:", 0) != 0) {
+        }
+        const rlim_t size = std::stoull(line.substr(7)) * 1024 + (2 << 20);
+        const rlimit limit = {size, size};
+        return setrlimit(RLIMIT_AS, &limit) == 0 && scan(5) && !bt::globalState.scanning &&
+               countLines("Event processing thread started") == 0 &&
+               hal->commandBytes().back() == kScanOff;
+    };
+    EXPECT_EXIT(std::_Exit(run() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 // A stop without notification is noticed by the next 100 ms slice of the wait.
@@ -161,20 +100,65 @@ TEST_F(ScanTest, EventThreadNoticesAStopWithoutNotification) {
     events.join();
 }
 
-TEST_F(ScanTest, NameRequestOnlyForDevicesWithoutName) {
-    initializeSession();
-    const uint8_t address[6] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
-    scanner.requestDeviceName(address);
-    EXPECT_EQ(hal->commandBytes(), (std::vector<Bytes>{{0x19, 0x04, 0x0A, 0x01, 0x02, 0x03, 0x04,
-                                                        0x05, 0x06, 0x01, 0x00, 0x00, 0x00}}));
-    // A connectable LE report that names the device.
-    const Bytes report = {0x3E, 0x10, 0x02, 0x01, 0x00, 0x00, 0x01, 0x02, 0x03,
-                          0x04, 0x05, 0x06, 0x04, 0x03, 0x09, 'A',  'B',  0xC8};
-    scanner.parseHciEvent(report.data(), report.size());
-    ASSERT_EQ(scanner.getDiscoveredDevices().size(), 1u);
-    const size_t before = hal->commands().size();
-    scanner.requestDeviceName(address);
-    EXPECT_EQ(hal->commands().size(), before);
+bt::DeviceInfo device(uint8_t tag, const std::string& name, int8_t rssi, uint8_t isLe,
+                      uint8_t addressType, uint8_t connectable) {
+    bt::DeviceInfo d;
+    for (uint8_t i = 0; i < 6; ++i) d.address[i] = static_cast<uint8_t>(tag + i);
+    d.name = name;
+    d.rssi = rssi;
+    d.isLe = isLe;
+    d.addressType = addressType;
+    d.connectable = connectable;
+    return d;
+}
+
+// In discovery order; the report sorts them, the file keeps this order.
+const std::vector<bt::DeviceInfo> kDevices = {
+    device(0x10, "", -30, 1, 0, 0), device(0x20, "a,b,,c", -80, 0, 1, 1),
+    device(0x30, "Sensor", -52, 1, 1, 1), device(0x40, "", 0, 1, 0, 0),
+    device(0x50, "q\"uote", -45, 0, 0, 0)};
+
+TEST(Report, LogsInReportOrderAndWritesTheFileInCallersOrder) {
+    const std::string path = ::testing::TempDir() + "orvalinquist_" + std::to_string(getpid());
+    std::ofstream(path) << std::string(4096, 'x');  // must be replaced, not extended
+    testsupport::clearLog();
+    bt::utils::printDevices(kDevices, path);
+    std::stringstream content;
+    content << std::ifstream(path).rdbuf();
+    std::remove(path.c_str());
+    EXPECT_EQ(toolLogTexts(),
+              (Lines{"Discovered 5 devices:",
+                     "1. Address: 35:34:33:32:31:30, Name: Sensor, RSSI: -52 dBm, Type: LE, "
+                     "Addr Type: Random, Connectable: Yes",
+                     "2. Address: 25:24:23:22:21:20, Name: a,b,,c, RSSI: -80 dBm, Type: Classic, "
+                     "Connectable: Yes",
+                     "3. Address: 45:44:43:42:41:40, Type: LE, Addr Type: Public, Connectable: No",
+                     "4. Address: 15:14:13:12:11:10, RSSI: -30 dBm, Type: LE, Addr Type: Public, "
+                     "Connectable: No",
+                     "5. Address: 55:54:53:52:51:50, Name: q\"uote, RSSI: -45 dBm, Type: Classic, "
+                     "Connectable: No",
+                     "Saved 5 devices to file: " + path}));
+    EXPECT_TRUE(errorLines().empty());
+    const std::string text = content.str();
+    std::smatch stamp;
+    ASSERT_TRUE(std::regex_search(text, stamp, std::regex("\n(# Timestamp: (-?[0-9]+)\n)")));
+    EXPECT_LE(std::llabs(std::stoll(stamp[2]) - static_cast<long long>(std::time(nullptr))), 5);
+    EXPECT_EQ(text, "# Bluetooth Device Scan Results\n" + stamp.str(1) +
+                        "# Total devices: 5\n#\n# Address,Name,RSSI,Type,AddrType,Connectable\n"
+                        "15:14:13:12:11:10,\"\",-30,LE,Public,No\n"
+                        "25:24:23:22:21:20,\"a;b;;c\",-80,Classic,Random,Yes\n"
+                        "35:34:33:32:31:30,\"Sensor\",-52,LE,Random,Yes\n"
+                        "45:44:43:42:41:40,\"\",0,LE,Public,No\n"
+                        "55:54:53:52:51:50,\"q\"uote\",-45,Classic,Public,No\n");
+}
+
+TEST(Report, FileFailures) {
+    testsupport::clearLog();
+    const std::string missing = ::testing::TempDir() + "orvalinquist_no_such_dir/out.csv";
+    EXPECT_FALSE(bt::utils::saveDevicesToFile(kDevices, missing));
+    EXPECT_FALSE(bt::utils::saveDevicesToFile(kDevices, ""));
+    EXPECT_EQ(toolLogTexts(), Lines{"Failed to open file for writing: " + missing});
+    EXPECT_EQ(errorLines().size(), 1u);
 }
 
 }  // namespace

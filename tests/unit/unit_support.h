@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +22,20 @@ using ::android::sp;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
+using testsupport::toolLogTexts;
+const Bytes kScanOff = {0x0C, 0x20, 0x02, 0x00, 0x00};
+const char kOff[] = "Sending HCI command: 0c 20 02 00 00 ";
+const auto kByLabel = ::testing::PrintToStringParamName();
+
+// Table rows print as their label: stable, readable ctest names (with kByLabel) and
+// failure messages, never raw bytes with pointers. In the unnamed namespace of each test
+// file, where its rows live, so that argument-dependent look-up finds it.
+namespace {
+template <class Row, class = decltype(Row::label)>
+std::ostream& operator<<(std::ostream& os, const Row& row) {
+    return os << row.label;
+}
+}  // namespace
 
 inline int runTool(std::vector<std::string> words) {
     words.insert(words.begin(), "orvalinquist");
@@ -32,19 +45,6 @@ inline int runTool(std::vector<std::string> words) {
     return orvalinquist_main(static_cast<int>(words.size()), argv.data());
 }
 
-inline Lines usage() {
-    return {"Usage: orvalinquist <command> [options]",
-            "Commands:",
-            "  enable              Enable Bluetooth",
-            "  scan [options]      Scan for Bluetooth devices",
-            "    -t, --timeout N   Scan duration in seconds (default 10, max 15)",
-            "    -o, --output FILE Save scan results to file",
-            "    -f, --first       Exit when first connectable device is found",
-            "    -c, --connectable Only show connectable devices",
-            "  disable             Disable Bluetooth",
-            "  help                Show this help message"};
-}
-
 inline Lines concat(Lines a, const Lines& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -52,43 +52,32 @@ inline Lines concat(Lines a, const Lines& b) {
 
 inline size_t countLines(const std::string& prefix) {
     size_t count = 0;
-    for (const std::string& text : testsupport::toolLogTexts()) count += text.rfind(prefix, 0) == 0;
+    for (const std::string& text : toolLogTexts()) count += text.rfind(prefix, 0) == 0;
     return count;
 }
 
 // Waits until `count` lines starting with `prefix` have been logged.
-inline bool waitForLines(const std::string& prefix, size_t count = 1,
-                         std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (countLines(prefix) < count) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+inline bool waitForLines(const std::string& prefix, size_t count = 1, std::chrono::seconds s = 10s) {
+    for (auto end = std::chrono::steady_clock::now() + s; countLines(prefix) < count;) {
+        if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(5ms);
     }
     return true;
 }
 
-// Log lines with the given priority, in order.
-inline Lines linesWithPriority(int priority) {
+inline Lines errorLines() {
     Lines texts;
     for (const testsupport::LogLine& line : testsupport::logLines()) {
-        if (line.nullTag && line.priority == priority) texts.push_back(line.text);
+        if (line.nullTag && line.priority == 6) texts.push_back(line.text);
     }
     return texts;
 }
 
-inline Bytes scanDisable() {
-    return {0x0C, 0x20, 0x02, 0x00, 0x00};
-}
-
-// Milliseconds between consecutive commands seen by the fake.
-inline std::vector<long> gapsMs(const std::vector<testsupport::SentCommand>& commands) {
-    std::vector<long> gaps;
-    for (size_t i = 1; i < commands.size(); ++i) {
-        gaps.push_back(static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             commands[i].time - commands[i - 1].time)
-                                             .count()));
-    }
-    return gaps;
+// Each gap between consecutive commands is at least its bound in ms.
+inline void expectGaps(const std::vector<testsupport::SentCommand>& c, std::vector<int> atLeast) {
+    ASSERT_EQ(c.size(), atLeast.size() + 1);
+    for (size_t i = 1; i < c.size(); ++i)
+        EXPECT_GE(c[i].time - c[i - 1].time, 1ms * atLeast[i - 1]);
 }
 
 class SessionTest : public ::testing::Test {
