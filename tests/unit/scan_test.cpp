@@ -100,23 +100,15 @@ TEST_F(ScanTest, EventThreadNoticesAStopWithoutNotification) {
     events.join();
 }
 
-bt::DeviceInfo device(uint8_t tag, const std::string& name, int8_t rssi, uint8_t isLe,
-                      uint8_t addressType, uint8_t connectable) {
-    bt::DeviceInfo d;
-    for (uint8_t i = 0; i < 6; ++i) d.address[i] = static_cast<uint8_t>(tag + i);
-    d.name = name;
-    d.rssi = rssi;
-    d.isLe = isLe;
-    d.addressType = addressType;
-    d.connectable = connectable;
-    return d;
-}
-
 // In discovery order; the report sorts them, the file keeps this order.
-const std::vector<bt::DeviceInfo> kDevices = {
-    device(0x10, "", -30, 1, 0, 0), device(0x20, "a,b,,c", -80, 0, 1, 1),
-    device(0x30, "Sensor", -52, 1, 1, 1), device(0x40, "", 0, 1, 0, 0),
-    device(0x50, "q\"uote", -45, 0, 0, 0)};
+// clang-format off
+const std::vector<bt::DeviceInfo> kDevices = {  // address, class, rssi, name, addr type, LE, type, connectable
+    {{0x10, 0x11, 0x12, 0x13, 0x14, 0x15}, {}, -30, "", 0, 1, 0, 0, {}},
+    {{0x20, 0x21, 0x22, 0x23, 0x24, 0x25}, {}, -80, "a,b,,c", 1, 0, 0, 1, {}},
+    {{0x30, 0x31, 0x32, 0x33, 0x34, 0x35}, {}, -52, "Sensor", 1, 1, 0, 1, {}},
+    {{0x40, 0x41, 0x42, 0x43, 0x44, 0x45}, {}, 0, "", 0, 1, 0, 0, {}},
+    {{0x50, 0x51, 0x52, 0x53, 0x54, 0x55}, {}, -45, "q\"uote", 0, 0, 0, 0, {}}};
+// clang-format on
 
 TEST(Report, LogsInReportOrderAndWritesTheFileInCallersOrder) {
     const std::string path = ::testing::TempDir() + "orvalinquist_" + std::to_string(getpid());
