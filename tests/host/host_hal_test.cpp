@@ -73,51 +73,14 @@ TEST_F(HostHalTest, EndOfReadingIsLoggedOnceAndFailsLaterSends) {
     }
 }
 
-TEST_F(HostHalTest, CloseStopsReadingAndWakesWaitingSenders) {
-    // Nobody reads: the sender ends up waiting for room until close wakes it.
-    std::promise<std::chrono::steady_clock::time_point> failed_at;
-    std::thread sender([&] {
-        Bytes command(3 + 255, 0);
-        command[2] = 255;
-        while (hal_->sendHciCommand(command).isOk()) {
-        }
-        failed_at.set_value(std::chrono::steady_clock::now());
-    });
-    std::this_thread::sleep_for(milliseconds(300));
-    const auto closed_at = std::chrono::steady_clock::now();
+TEST_F(HostHalTest, CloseStopsReadingAndFailsLaterSends) {
     EXPECT_TRUE(hal_->close().isOk());
-    auto done = failed_at.get_future();
-    ASSERT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
-    EXPECT_LT(done.get() - closed_at, milliseconds(1500));  // woken, not timed out after 2 s
-    sender.join();
-
     ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00}));
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_TRUE(cb_->await(&cb_->events, 0).empty());
     EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
     EXPECT_TRUE(hal_->close().isOk());
     EXPECT_TRUE(hostLog().empty());
-
-    // A peer that is gone fails a write instead of raising SIGPIPE.
-    auto [ours, peer] = socketPair();
-    std::string error;
-    auto link = FdLink::create(std::move(ours), Framing::kStream, &error);
-    peer.reset();
-    int err = 0;
-    EXPECT_FALSE(link->writePacket({0x01, 0x03, 0x0c, 0x00}, -1, 100, &err));
-    EXPECT_EQ(err, EPIPE);
-}
-
-TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
-    Bytes command(3 + 255, 0);
-    command[2] = 255;
-    const auto begin = std::chrono::steady_clock::now();
-    while (hal_->sendHciCommand(command).isOk()) {
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
-    EXPECT_EQ(hostLog(), std::vector<std::string>{"E HCI transport test: write failed: the "
-                                                  "controller took no data for 2000 ms"});
-    EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
 }
 
 TEST_F(HostHalTest, ConcurrentSendersProduceIntactPackets) {
@@ -175,29 +138,6 @@ TEST_F(HostHalTest, DestroyWhileEventsFlowNeitherCrashesNorHangs) {
         shutdown(peer_.get(), SHUT_RDWR);  // wakes a flood writer blocked on a full buffer
         flood.join();
     }
-}
-
-TEST_F(HostHalTest, CloseFromInsideACallbackAndAgainstABlockedCallback) {
-    cb_->onEvent([this] { hal_->close(); });
-    ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00, 0x04, 0x01, 0x00}));
-    cb_->await(&cb_->events, 1);
-    std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_EQ(cb_->await(&cb_->events, 0).size(), 1u);  // nothing after close
-
-    // A callback waiting on a lock that the closer holds: close stops waiting for it.
-    SetUp();
-    auto session = std::make_shared<std::mutex>();  // may outlive the test in the reader
-    cb_->onEvent([session] { std::lock_guard<std::mutex> lock(*session); });
-    std::unique_lock<std::mutex> held(*session);
-    ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00}));
-    cb_->await(&cb_->events, 1);
-    const auto begin = std::chrono::steady_clock::now();
-    EXPECT_TRUE(hal_->close().isOk());
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
-    held.unlock();
-    EXPECT_EQ(hostLog(), std::vector<std::string>{"I HCI transport test: reader still busy in a "
-                                                  "callback after 1000 ms; left to finish on its "
-                                                  "own"});
 }
 
 }  // namespace
