@@ -140,5 +140,40 @@ TEST_F(HostHalTest, DestroyWhileEventsFlowNeitherCrashesNorHangs) {
     }
 }
 
+TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
+    Bytes command(3 + 255, 0);
+    command[2] = 255;
+    const auto begin = std::chrono::steady_clock::now();
+    while (hal_->sendHciCommand(command).isOk()) {
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_EQ(hostLog(), std::vector<std::string>{"E HCI transport test: write failed: the "
+                                                  "controller took no data for 2000 ms"});
+    EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
+}
+
+TEST_F(HostHalTest, CloseFromInsideACallbackAndAgainstABlockedCallback) {
+    cb_->onEvent([this] { hal_->close(); });
+    ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00, 0x04, 0x01, 0x00}));
+    cb_->await(&cb_->events, 1);
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_EQ(cb_->await(&cb_->events, 0).size(), 1u);  // nothing after close
+
+    // A callback waiting on a lock that the closer holds: close stops waiting for it.
+    SetUp();
+    auto session = std::make_shared<std::mutex>();  // may outlive the test in the reader
+    cb_->onEvent([session] { std::lock_guard<std::mutex> lock(*session); });
+    std::unique_lock<std::mutex> held(*session);
+    ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00}));
+    cb_->await(&cb_->events, 1);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(hal_->close().isOk());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+    held.unlock();
+    EXPECT_EQ(hostLog(), std::vector<std::string>{"I HCI transport test: reader still busy in a "
+                                                  "callback after 1000 ms; left to finish on its "
+                                                  "own"});
+}
+
 }  // namespace
 }  // namespace hosttest
