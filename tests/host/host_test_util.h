@@ -27,6 +27,7 @@ using ::android::hardware::hidl_vec;
 using ::android::hardware::Return;
 using Bytes = std::vector<uint8_t>;
 using Packets = std::vector<Bytes>;
+using namespace std::chrono_literals;
 
 class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoothHciCallbacks {
   public:
@@ -43,7 +44,6 @@ class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoo
         cv_.wait_for(lock, std::chrono::seconds(3), [&] { return list->size() >= n; });
         return *list;
     }
-
     // Runs after each later event, outside the lock.
     void onEvent(std::function<void()> hook) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -55,13 +55,11 @@ class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoo
 
   private:
     Return<void> add(Packets* list, const hidl_vec<uint8_t>& packet) {
-        std::function<void()> hook;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            list->push_back(packet);
-            thread = std::this_thread::get_id();
-            if (list == &events) hook = on_event_;
-        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        list->push_back(packet);
+        thread = std::this_thread::get_id();
+        std::function<void()> hook = list == &events ? on_event_ : nullptr;
+        lock.unlock();
         cv_.notify_all();
         if (hook) hook();
         return ::android::hardware::Void();
@@ -115,9 +113,7 @@ inline std::vector<std::string> hostLog() {
 
 // The platform's log once it holds `n` lines, or after 3 s.
 inline std::vector<std::string> awaitHostLog(size_t n) {
-    for (int i = 0; i < 300 && hostLog().size() < n; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    for (int i = 0; i < 300 && hostLog().size() < n; ++i) std::this_thread::sleep_for(10ms);
     return hostLog();
 }
 
