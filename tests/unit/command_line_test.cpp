@@ -57,11 +57,10 @@ TEST_P(ScanWordsTest, ClampsTheLengthAndReportsTheScannedDevices) {
     const bool cut = GetParam().reportHeads.back() == "-";
     std::thread feeder([this, cut] {
         ASSERT_TRUE(waitForLines("Scanning for"));
-        if (cut) bt::globalState.scanning = false;
+        if (cut) return void(bt::globalState.scanning = false);
         for (Bytes event :
              {Bytes{0x3E, 0x0C, 2, 1, 3, 0, 0x11, 0x12, 0x13, 0x14, 0x15, 0xA1, 0, 0xC8},
               Bytes{2, 0x0F, 1, 1, 2, 3, 4, 5, 0xB1, 1, 0, 0, 0x20, 0x04, 0x2C, 0, 0}}) {
-            if (cut) break;
             const size_t before = countLines("Processing event data");
             hal->deliverEvent(event);  // taken by the event thread before the next one
             ASSERT_TRUE(waitForLines("Processing event data", before + 1));
