@@ -6,22 +6,9 @@
 
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "bt_scanner.h"
-
-namespace bt {
-
-// A null HAL: name requests fail at once, without the 200 ms pause of a sent command.
-sp<IBluetoothHci> hci;
-
-namespace {
-alignas(GlobalState) unsigned char globalStateStorage[sizeof(GlobalState)];
-}  // namespace
-GlobalState& globalState = *new (globalStateStorage) GlobalState();
-
-}  // namespace bt
 
 namespace {
 
