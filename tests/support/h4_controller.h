@@ -1,7 +1,6 @@
 // A scripted Bluetooth controller behind an H4 Unix stream socket, for tests that run the
-// tool as a child process. It accepts any number of connections (each run of the tool
-// connects anew), records every command packet and answers it with Command Complete,
-// and sends scripted or pushed events back.
+// tool as a child process. Each run of the tool connects anew; every command is recorded and
+// answered with Command Complete, and scripted events follow the commands that trigger them.
 #pragma once
 
 #include <chrono>
@@ -13,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "h4_reassembler.h"
 #include "unique_fd.h"
 
 namespace testsupport {
@@ -23,7 +23,6 @@ using SteadyClock = std::chrono::steady_clock;
 struct ReceivedCommand {
     Bytes bytes;  // opcode, parameter length, parameters; no packet-type byte
     SteadyClock::time_point time;
-    int connection;  // 0 for the first accepted connection, then counting up
 };
 
 struct ScriptedEvent {
@@ -40,22 +39,16 @@ class H4Controller {
     H4Controller& operator=(const H4Controller&) = delete;
 
     bool ok() const { return thread_.joinable(); }
-    const std::string& path() const { return path_; }
     std::string transport() const { return "unix:" + path_; }
 
-    // Command Complete (status 0) for every command, unless a rule replaces it. On by default.
-    void setAutoComplete(bool on);
-    // When a command beginning with `prefix` (opcode low, opcode high, length, parameters)
-    // arrives, `events` follow on the same connection after their delays, after the default
-    // answer unless `replaceDefault`. Rules apply in the order they were added.
+    // When a command beginning with `prefix` arrives, `events` follow on the same connection
+    // after their delays, after the Command Complete unless `replaceDefault`.
     void onCommand(Bytes prefix, std::vector<ScriptedEvent> events, bool replaceDefault = false);
-    // Sends one event now on the newest open connection; false when there is none or the
-    // write fails.
-    bool pushEvent(const Bytes& event);
+    // Answers the Remote Name Request for `address` with Command Status, then the name.
+    void answerNameRequest(const Bytes& address, const std::string& name);
 
     std::vector<ReceivedCommand> commands() const;
     int connectionsAccepted() const;
-    int connectionsClosed() const;
     // Bytes that were not a well-formed H4 command packet.
     int protocolErrors() const;
     // Index of the first command at or after `from` that begins with `prefix`, waiting up to
@@ -67,9 +60,8 @@ class H4Controller {
 
   private:
     struct Connection {
-        int id;
-        UniqueFd fd;
-        Bytes input;
+        orvalinquist::host::UniqueFd fd;
+        orvalinquist::host::H4Reassembler reassembler;
     };
     struct Rule {
         Bytes prefix;
@@ -88,23 +80,19 @@ class H4Controller {
 
     void serve();
     void acceptOne();
-    // Returns false when the connection is finished (peer closed or error).
-    bool readFrom(Connection& connection);
-    void handleCommand(Connection& connection, Bytes command);
+    bool readFrom(int id, Connection& connection);  // false when the connection is finished
+    void handleCommand(int id, Bytes command);
     bool writeEvent(int fd, const Bytes& event);
     void sendDue();
-    int pollTimeoutMs() const;
-    void wake();
 
     std::string path_;
-    UniqueFd listenFd_;
-    UniqueFd wakeFd_;
+    orvalinquist::host::UniqueFd listenFd_;
+    orvalinquist::host::UniqueFd wakeFd_;
     std::thread thread_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool stopping_ = false;
-    bool autoComplete_ = true;
     std::vector<Rule> rules_;
     std::map<int, Connection> connections_;  // open ones, by id
     std::vector<Pending> pending_;           // sorted by due time
@@ -115,17 +103,8 @@ class H4Controller {
     int protocolErrors_ = 0;
 };
 
-// Event builders, without the H4 packet-type byte.
-Bytes commandComplete(uint16_t opcode, uint8_t status = 0);
-Bytes commandStatus(uint16_t opcode, uint8_t status = 0);
-// One LE advertising report; `address` least significant byte first.
+// Event builders, without the H4 packet-type byte; addresses least significant byte first.
 Bytes leAdvertisingReport(uint8_t eventType, const Bytes& address, const Bytes& data, int8_t rssi);
-// Flags and Complete Local Name AD structures.
-Bytes adFlagsAndName(const std::string& name);
-// One Inquiry Result record (no RSSI), class of device least significant byte first.
-Bytes inquiryResult(const Bytes& address, const Bytes& deviceClass);
-Bytes remoteNameComplete(const Bytes& address, const std::string& name);
-// The Remote Name Request the tool sends for `address`.
-Bytes remoteNameRequest(const Bytes& address);
+Bytes remoteNameRequest(const Bytes& address);  // the command the tool sends
 
 }  // namespace testsupport

@@ -1,0 +1,98 @@
+// Runs a program as a child process with its standard output and error captured, and reads
+// the liblog lines in what it wrote to stderr.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "unique_fd.h"
+
+namespace testsupport {
+
+using std::chrono::milliseconds;
+
+struct ProcessResult {
+    bool timedOut = false;  // killed with SIGKILL after the wait ran out
+    int status = -1;        // raw wait status
+    std::string out;
+    std::string err;
+
+    bool exitedWith(int code) const;
+    bool sanitizerReport() const;  // sanitizer or C++ runtime abort messages in stderr
+    std::string describe() const;  // status and output, for assertion messages
+};
+
+struct LogLine {
+    char priority;  // 'I', 'E', ...
+    std::string tag;
+    std::string text;
+};
+
+// Lines of liblog's stderr format: TAG P MM-DD HH:MM:SS  PID  TID message.
+std::vector<LogLine> parseLog(const std::string& err);
+// Texts of the tool's own lines (tag "orvalinquist"), in order.
+std::vector<std::string> toolTexts(const std::string& err);
+// How many of `lines` contain `text`.
+size_t countContaining(const std::vector<std::string>& lines, const std::string& text);
+bool contains(const std::vector<std::string>& lines, const std::string& line);
+std::string readFile(const std::string& path);
+
+// A fresh directory under /tmp, removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+class ChildProcess {
+  public:
+    // Starts argv[0] with the inherited environment, in which `env` (NAME=VALUE) replaces or
+    // adds variables. Default signal dispositions, an empty signal mask, stdin from /dev/null.
+    explicit ChildProcess(std::vector<std::string> argv, const std::vector<std::string>& env = {});
+    // Stops the process if it still runs.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    bool running();
+    bool signal(int signalNumber);
+    // True once the process catches or blocks SIGINT and SIGTERM.
+    bool signalHandlingArmed() const;
+    // Waits until the output so far (stderr, or stdout) contains `text`.
+    bool waitForOutput(const std::string& text, milliseconds timeout, bool fromStderr = true);
+    // Waits for the exit; after `timeout` the process is killed and counted as timed out.
+    ProcessResult wait(milliseconds timeout);
+    // SIGTERM, then wait(grace).
+    ProcessResult stop(milliseconds grace = milliseconds(2000));
+
+  private:
+    void drain();
+
+    pid_t pid_ = -1;
+    std::atomic<bool> reaped_{false};
+    orvalinquist::host::UniqueFd outFd_;
+    orvalinquist::host::UniqueFd errFd_;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::string out_;
+    std::string err_;
+};
+
+// Runs the built tool with BT_HCI_TRANSPORT set to `transport`, to its end.
+ProcessResult runTool(const std::vector<std::string>& args, const std::string& transport,
+                      milliseconds timeout = milliseconds(30000));
+
+}  // namespace testsupport
