@@ -205,13 +205,15 @@ bool ChildProcess::signalHandlingArmed() const {
     return ((statusMask(status, "SigCgt") | statusMask(status, "SigBlk")) & wanted) == wanted;
 }
 
+std::string ChildProcess::output(bool fromStderr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fromStderr ? err_ : out_;
+}
+
 bool ChildProcess::waitForOutput(const std::string& text, milliseconds timeout, bool fromStderr) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if ((fromStderr ? err_ : out_).find(text) != std::string::npos) return true;
-        }
+        if (output(fromStderr).find(text) != std::string::npos) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(milliseconds(20));
     }

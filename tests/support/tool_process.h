@@ -71,6 +71,8 @@ class ChildProcess {
     bool signal(int signalNumber);
     // True once the process catches or blocks SIGINT and SIGTERM.
     bool signalHandlingArmed() const;
+    // What it wrote so far to stderr, or stdout.
+    std::string output(bool fromStderr = true);
     // Waits until the output so far (stderr, or stdout) contains `text`.
     bool waitForOutput(const std::string& text, milliseconds timeout, bool fromStderr = true);
     // Waits for the exit; after `timeout` the process is killed and counted as timed out.
