@@ -109,17 +109,15 @@ bool H4Controller::waitForClosed(int count, std::chrono::milliseconds timeout) c
 
 // Called with mutex_ held. A peer that stops reading gets a bounded grace period instead of
 // hanging the controller.
-bool H4Controller::writeEvent(int fd, const Bytes& event) {
+bool H4Controller::writeEvent(const Bytes& event) {
     Bytes packet = orvalinquist::host::toH4(H4Type::kEvent, event.data(), event.size());
     size_t done = 0;
     while (done < packet.size()) {
-        ssize_t n = ::send(fd, packet.data() + done, packet.size() - done, MSG_NOSIGNAL);
+        ssize_t n = ::send(connection_.get(), &packet[done], packet.size() - done, MSG_NOSIGNAL);
+        pollfd p{connection_.get(), POLLOUT, 0};
         if (n > 0) {
             done += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0) return false;
-        } else if (n == 0 || errno != EINTR) {
+        } else if (n == 0 || (errno != EINTR && (errno != EAGAIN || ::poll(&p, 1, 1000) <= 0))) {
             return false;
         }
     }
@@ -128,78 +126,61 @@ bool H4Controller::writeEvent(int fd, const Bytes& event) {
 
 // Called with mutex_ held.
 void H4Controller::sendDue() {
-    auto now = SteadyClock::now();
-    while (!pending_.empty() && pending_.front().due <= now) {
-        auto it = connections_.find(pending_.front().connection);
-        if (it != connections_.end()) writeEvent(it->second.fd.get(), pending_.front().event);
-        pending_.erase(pending_.begin());
-    }
+    auto due = pending_.begin();
+    for (; due != pending_.end() && due->first <= SteadyClock::now(); ++due)
+        writeEvent(due->second);
+    pending_.erase(pending_.begin(), due);
 }
 
 void H4Controller::serve() {
-    std::vector<pollfd> fds;
-    std::vector<int> ids;
     for (;;) {
         int timeout = -1;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) break;
+            if (stopping_) return;
             sendDue();
             if (!pending_.empty()) {
                 auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    pending_.front().due - SteadyClock::now());
+                    pending_.front().first - SteadyClock::now());
                 timeout = static_cast<int>(std::max<int64_t>(0, wait.count() + 1));
             }
-            fds.assign({{wakeFd_.get(), POLLIN, 0}, {listenFd_.get(), POLLIN, 0}});
-            ids.assign(2, -1);
-            for (auto& [id, connection] : connections_) {
-                fds.push_back({connection.fd.get(), POLLIN, 0});
-                ids.push_back(id);
-            }
         }
-        if (::poll(fds.data(), fds.size(), timeout) < 0) {
-            if (errno == EINTR) continue;
+        pollfd fds[2] = {{wakeFd_.get(), POLLIN, 0},
+                         {connection_.valid() ? connection_.get() : listenFd_.get(), POLLIN, 0}};
+        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
             std::perror("h4_controller: poll");
-            break;
+            return;
         }
-        if (fds[1].revents & POLLIN) acceptOne();
+        if (fds[1].revents == 0) continue;
         std::lock_guard<std::mutex> lock(mutex_);
-        for (size_t i = 2; i < fds.size(); ++i) {
-            auto it = connections_.find(ids[i]);
-            if (fds[i].revents == 0 || it == connections_.end()) continue;
-            if (!readFrom(it->first, it->second)) {
-                connections_.erase(it);
-                ++closed_;
-                changed_.notify_all();
-            }
+        if (!connection_.valid()) {
+            connection_.reset(
+                ::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            accepted_ += connection_.valid() ? 1 : 0;
+            reassembler_ = {};
+        } else if (!readCommands()) {
+            connection_.reset();
+            pending_.clear();
+            ++closed_;
         }
+        changed_.notify_all();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    connections_.clear();
-}
-
-void H4Controller::acceptOne() {
-    UniqueFd fd(::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd.valid()) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    connections_.emplace(accepted_++, Connection{std::move(fd), {}});
-    changed_.notify_all();
 }
 
 // Called with mutex_ held.
-bool H4Controller::readFrom(int id, Connection& connection) {
+bool H4Controller::readCommands() {
     uint8_t buffer[4096];
-    ssize_t n = ::recv(connection.fd.get(), buffer, sizeof(buffer), 0);
+    ssize_t n = ::recv(connection_.get(), buffer, sizeof(buffer), 0);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
     if (n <= 0) return false;
     std::vector<H4Packet> packets;
-    if (!connection.reassembler.feed(buffer, static_cast<size_t>(n), &packets)) {
+    if (!reassembler_.feed(buffer, static_cast<size_t>(n), &packets)) {
         ++protocolErrors_;  // nothing after the bad byte can be framed any more
-        connection.reassembler = {};
+        reassembler_ = {};
     }
     for (H4Packet& packet : packets) {
         if (packet.type == H4Type::kCommand) {
-            handleCommand(id, std::move(packet.bytes));
+            handleCommand(std::move(packet.bytes));
         } else {
             ++protocolErrors_;  // the tool sends nothing but commands
         }
@@ -208,21 +189,21 @@ bool H4Controller::readFrom(int id, Connection& connection) {
 }
 
 // Called with mutex_ held.
-void H4Controller::handleCommand(int id, Bytes command) {
+void H4Controller::handleCommand(Bytes command) {
     auto now = SteadyClock::now();
     bool answer = true;
     for (const Rule& rule : rules_) {
         if (!startsWith(command, rule.prefix)) continue;
         answer = answer && !rule.replaceDefault;
         for (const ScriptedEvent& scripted : rule.events) {
-            pending_.push_back(Pending{now + scripted.delay, nextSequence_++, id, scripted.event});
+            pending_.emplace_back(now + scripted.delay, scripted.event);
         }
     }
-    std::sort(pending_.begin(), pending_.end());
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     uint16_t opcode = static_cast<uint16_t>(command[0] | (command[1] << 8));
     commands_.push_back(ReceivedCommand{std::move(command), now});
-    changed_.notify_all();
-    if (answer) writeEvent(connections_.at(id).fd.get(), commandComplete(opcode));
+    if (answer) writeEvent(commandComplete(opcode));
     sendDue();
 }
 

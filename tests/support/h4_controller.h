@@ -1,15 +1,15 @@
 // A scripted Bluetooth controller behind an H4 Unix stream socket, for tests that run the
-// tool as a child process. Each run of the tool connects anew; every command is recorded and
-// answered with Command Complete, and scripted events follow the commands that trigger them.
+// tool as a child process. Every command is recorded and answered with Command Complete, and
+// scripted events follow the commands that trigger them.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "h4_reassembler.h"
@@ -59,44 +59,30 @@ class H4Controller {
     bool waitForClosed(int count, std::chrono::milliseconds timeout) const;
 
   private:
-    struct Connection {
-        orvalinquist::host::UniqueFd fd;
-        orvalinquist::host::H4Reassembler reassembler;
-    };
     struct Rule {
         Bytes prefix;
         std::vector<ScriptedEvent> events;
         bool replaceDefault;
     };
-    struct Pending {
-        SteadyClock::time_point due;
-        uint64_t sequence;  // keeps events with the same due time in order
-        int connection;
-        Bytes event;
-        bool operator<(const Pending& o) const {
-            return due != o.due ? due < o.due : sequence < o.sequence;
-        }
-    };
 
     void serve();
-    void acceptOne();
-    bool readFrom(int id, Connection& connection);  // false when the connection is finished
-    void handleCommand(int id, Bytes command);
-    bool writeEvent(int fd, const Bytes& event);
+    bool readCommands();  // false when the connection is finished
+    void handleCommand(Bytes command);
+    bool writeEvent(const Bytes& event);
     void sendDue();
 
     std::string path_;
     orvalinquist::host::UniqueFd listenFd_;
     orvalinquist::host::UniqueFd wakeFd_;
+    orvalinquist::host::UniqueFd connection_;  // one at a time; each run of the tool connects anew
+    orvalinquist::host::H4Reassembler reassembler_;
     std::thread thread_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool stopping_ = false;
     std::vector<Rule> rules_;
-    std::map<int, Connection> connections_;  // open ones, by id
-    std::vector<Pending> pending_;           // sorted by due time
-    uint64_t nextSequence_ = 0;
+    std::vector<std::pair<SteadyClock::time_point, Bytes>> pending_;  // in order of due time
     std::vector<ReceivedCommand> commands_;
     int accepted_ = 0;
     int closed_ = 0;
