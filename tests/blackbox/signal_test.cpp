@@ -25,12 +25,25 @@ const Bytes kScanEnableOff = {0x0C, 0x20, 0x02, 0x00, 0x00};
 constexpr int kTrialsPerCase = 4;  // run side by side, each shifted a little later
 constexpr milliseconds kStepTimeout(15000);
 
-enum class Moment { kBeforeConnect, kBringUp, kNameRequest, kScan, kReport };
+// A moment of the run: after the commands beginning with `after` (each found after the one
+// before it), plus a delay that grows with the trial so that the trials land at different
+// points of the same phase. No commands: before the tool has a link, once it handles signals.
+struct Moment {
+    std::vector<Bytes> after;
+    int delayMs;
+    int stepMs;
+};
+
+const Moment kBeforeConnect{{}, 0, 30};            // blocked in connect, or on its way there
+const Moment kBringUp{{{0x24, 0x0C}}, 0, 60};      // between class of device and advertising
+const Moment kNameRequest{{{0x19, 0x04}}, 0, 40};  // the event thread sleeps, mutex held
+const Moment kScan{{kScanEnableOn}, 450, 200};
+const Moment kReport{{kScanEnableOn, kScanEnableOff}, 0, 50};  // after the scan's own disable
 
 struct SignalCase {
     const char* name;
     int signal;
-    Moment moment;
+    const Moment* moment;
 };
 
 void PrintTo(const SignalCase& c, std::ostream* os) {
@@ -58,42 +71,21 @@ struct StalledListener {
     bool full = false;
 };
 
-// Waits for the moment, shifted by a per-trial delay so that the trials land at different
-// points of the same phase. False when the moment never came.
-bool reachMoment(Moment moment, int trial, ChildProcess& tool, const H4Controller* controller) {
-    int index = 0;
-    milliseconds shift(0);
-    switch (moment) {
-        case Moment::kBeforeConnect: {  // blocked in connect, or on its way there
-            auto deadline = std::chrono::steady_clock::now() + milliseconds(3000);
-            while (!tool.signalHandlingArmed()) {
-                if (std::chrono::steady_clock::now() > deadline) return false;
-                std::this_thread::sleep_for(milliseconds(1));
-            }
-            shift = milliseconds(30 * trial);
-            break;
-        }
-        case Moment::kBringUp:  // between the class of device and the advertising
-            index = controller->waitForCommand({0x24, 0x0C}, kStepTimeout);
-            shift = milliseconds(60 * trial);
-            break;
-        case Moment::kNameRequest:  // the event thread sleeps after the request, mutex held
-            index = controller->waitForCommand({0x19, 0x04}, kStepTimeout);
-            shift = milliseconds(40 * trial);
-            break;
-        case Moment::kScan:
-            index = controller->waitForCommand(kScanEnableOn, kStepTimeout);
-            shift = milliseconds(450 + 200 * trial);
-            break;
-        case Moment::kReport:  // after the scan's own disable, before the scanner is gone
-            index = controller->waitForCommand(kScanEnableOn, kStepTimeout);
-            if (index >= 0)
-                index = controller->waitForCommand(kScanEnableOff, kStepTimeout, index + 1);
-            shift = milliseconds(50 * trial);
-            break;
+// False when the moment never came.
+bool reachMoment(const Moment& moment, int trial, ChildProcess& tool,
+                 const H4Controller* controller) {
+    int index = -1;
+    for (const Bytes& prefix : moment.after) {
+        index = controller->waitForCommand(prefix, kStepTimeout, index + 1);
+        if (index < 0) return false;
     }
-    std::this_thread::sleep_for(shift);
-    return index >= 0;
+    auto deadline = std::chrono::steady_clock::now() + milliseconds(3000);
+    while (!controller && !tool.signalHandlingArmed()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    std::this_thread::sleep_for(milliseconds(moment.delayMs + moment.stepMs * trial));
+    return true;
 }
 
 // One run of the tool against a controller scripted to find a device that needs a name
@@ -103,7 +95,7 @@ std::string runTrial(const SignalCase& c, int trial) {
     std::string socket = dir.file("hci.sock");
     std::unique_ptr<StalledListener> stalled;
     std::unique_ptr<H4Controller> controller;
-    if (c.moment == Moment::kBeforeConnect) {
+    if (c.moment == &kBeforeConnect) {
         stalled = std::make_unique<StalledListener>(socket);
         if (!stalled->full) return "could not fill the accept queue";
     } else {
@@ -113,10 +105,10 @@ std::string runTrial(const SignalCase& c, int trial) {
                               {{milliseconds(100), leAdvertisingReport(0x00, address, {}, -50)}});
         controller->answerNameRequest(address, "Peer");
     }
-    ChildProcess tool({ORVALINQUIST_BINARY, "scan", "-t", c.moment == Moment::kReport ? "1" : "3"},
+    ChildProcess tool({ORVALINQUIST_BINARY, "scan", "-t", c.moment == &kReport ? "1" : "3"},
                       {"BT_HCI_TRANSPORT=unix:" + socket});
     if (!tool.started()) return "tool did not start";
-    bool reached = reachMoment(c.moment, trial, tool, controller.get());
+    bool reached = reachMoment(*c.moment, trial, tool, controller.get());
     size_t sentBefore = controller ? controller->commands().size() : 0;
     tool.signal(c.signal);
     ProcessResult result = tool.wait(milliseconds(10000));
@@ -156,16 +148,16 @@ TEST_P(SignalTest, EndsWithStatusOneAndStopsScanning) {
 
 INSTANTIATE_TEST_SUITE_P(
     Moments, SignalTest,
-    ::testing::Values(SignalCase{"IntBeforeConnect", SIGINT, Moment::kBeforeConnect},
-                      SignalCase{"TermBeforeConnect", SIGTERM, Moment::kBeforeConnect},
-                      SignalCase{"IntDuringBringUp", SIGINT, Moment::kBringUp},
-                      SignalCase{"TermDuringBringUp", SIGTERM, Moment::kBringUp},
-                      SignalCase{"IntDuringNameRequest", SIGINT, Moment::kNameRequest},
-                      SignalCase{"TermDuringNameRequest", SIGTERM, Moment::kNameRequest},
-                      SignalCase{"IntDuringScan", SIGINT, Moment::kScan},
-                      SignalCase{"TermDuringScan", SIGTERM, Moment::kScan},
-                      SignalCase{"IntDuringReport", SIGINT, Moment::kReport},
-                      SignalCase{"TermDuringReport", SIGTERM, Moment::kReport}),
+    ::testing::Values(SignalCase{"IntBeforeConnect", SIGINT, &kBeforeConnect},
+                      SignalCase{"TermBeforeConnect", SIGTERM, &kBeforeConnect},
+                      SignalCase{"IntDuringBringUp", SIGINT, &kBringUp},
+                      SignalCase{"TermDuringBringUp", SIGTERM, &kBringUp},
+                      SignalCase{"IntDuringNameRequest", SIGINT, &kNameRequest},
+                      SignalCase{"TermDuringNameRequest", SIGTERM, &kNameRequest},
+                      SignalCase{"IntDuringScan", SIGINT, &kScan},
+                      SignalCase{"TermDuringScan", SIGTERM, &kScan},
+                      SignalCase{"IntDuringReport", SIGINT, &kReport},
+                      SignalCase{"TermDuringReport", SIGTERM, &kReport}),
     [](const ::testing::TestParamInfo<SignalCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "h4_controller.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -35,8 +34,7 @@ H4Controller::H4Controller(std::string socketPath) : path_(std::move(socketPath)
     std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
     ::unlink(path_.c_str());
     listenFd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!listenFd_.valid() || !wakeFd_.valid() ||
+    if (!listenFd_.valid() ||
         ::bind(listenFd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(listenFd_.get(), 8) != 0) {
         std::perror("h4_controller: socket");
@@ -46,15 +44,8 @@ H4Controller::H4Controller(std::string socketPath) : path_(std::move(socketPath)
 }
 
 H4Controller::~H4Controller() {
-    if (thread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        uint64_t one = 1;
-        if (::write(wakeFd_.get(), &one, sizeof(one)) != sizeof(one)) std::perror("eventfd");
-        thread_.join();
-    }
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
     ::unlink(path_.c_str());
 }
 
@@ -68,7 +59,10 @@ void H4Controller::answerNameRequest(const Bytes& address, const std::string& na
     complete.insert(complete.end(), address.begin(), address.end());
     complete.insert(complete.end(), name.begin(), name.end());
     complete.resize(2 + 0xFF, 0x00);
-    onCommand(remoteNameRequest(address),
+    Bytes request = {0x19, 0x04, 0x0A};  // the Remote Name Request the tool sends
+    request.insert(request.end(), address.begin(), address.end());
+    request.insert(request.end(), {0x01, 0x00, 0x00, 0x00});
+    onCommand(request,
               {{std::chrono::milliseconds(0), {0x0F, 0x04, 0x00, 0x01, 0x19, 0x04}},
                {std::chrono::milliseconds(300), complete}},
               /*replaceDefault=*/true);
@@ -133,25 +127,19 @@ void H4Controller::sendDue() {
 }
 
 void H4Controller::serve() {
-    for (;;) {
-        int timeout = -1;
+    while (!stopping_) {
+        int timeout = 50;  // also how soon the loop sees stopping_
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return;
             sendDue();
             if (!pending_.empty()) {
                 auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
                     pending_.front().first - SteadyClock::now());
-                timeout = static_cast<int>(std::max<int64_t>(0, wait.count() + 1));
+                timeout = static_cast<int>(std::clamp<int64_t>(wait.count() + 1, 0, timeout));
             }
         }
-        pollfd fds[2] = {{wakeFd_.get(), POLLIN, 0},
-                         {connection_.valid() ? connection_.get() : listenFd_.get(), POLLIN, 0}};
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
-            std::perror("h4_controller: poll");
-            return;
-        }
-        if (fds[1].revents == 0) continue;
+        pollfd fd = {connection_.valid() ? connection_.get() : listenFd_.get(), POLLIN, 0};
+        if (::poll(&fd, 1, timeout) <= 0) continue;
         std::lock_guard<std::mutex> lock(mutex_);
         if (!connection_.valid()) {
             connection_.reset(
@@ -215,13 +203,6 @@ Bytes leAdvertisingReport(uint8_t eventType, const Bytes& address, const Bytes& 
     event.push_back(static_cast<uint8_t>(rssi));
     event[1] = static_cast<uint8_t>(event.size() - 2);
     return event;
-}
-
-Bytes remoteNameRequest(const Bytes& address) {
-    Bytes command = {0x19, 0x04, 0x0A};
-    command.insert(command.end(), address.begin(), address.end());
-    command.insert(command.end(), {0x01, 0x00, 0x00, 0x00});
-    return command;
 }
 
 }  // namespace testsupport

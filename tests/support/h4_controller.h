@@ -3,6 +3,7 @@
 // scripted events follow the commands that trigger them.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -73,14 +74,13 @@ class H4Controller {
 
     std::string path_;
     orvalinquist::host::UniqueFd listenFd_;
-    orvalinquist::host::UniqueFd wakeFd_;
     orvalinquist::host::UniqueFd connection_;  // one at a time; each run of the tool connects anew
     orvalinquist::host::H4Reassembler reassembler_;
     std::thread thread_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
     std::vector<Rule> rules_;
     std::vector<std::pair<SteadyClock::time_point, Bytes>> pending_;  // in order of due time
     std::vector<ReceivedCommand> commands_;
@@ -89,8 +89,7 @@ class H4Controller {
     int protocolErrors_ = 0;
 };
 
-// Event builders, without the H4 packet-type byte; addresses least significant byte first.
+// One LE advertising report event; `address` least significant byte first.
 Bytes leAdvertisingReport(uint8_t eventType, const Bytes& address, const Bytes& data, int8_t rssi);
-Bytes remoteNameRequest(const Bytes& address);  // the command the tool sends
 
 }  // namespace testsupport

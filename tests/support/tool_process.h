@@ -4,11 +4,8 @@
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <chrono>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "unique_fd.h"
@@ -38,7 +35,6 @@ struct LogLine {
 std::vector<LogLine> parseLog(const std::string& err);
 // Texts of the tool's own lines (tag "orvalinquist"), in order.
 std::vector<std::string> toolTexts(const std::string& err);
-// How many of `lines` contain `text`.
 size_t countContaining(const std::vector<std::string>& lines, const std::string& text);
 bool contains(const std::vector<std::string>& lines, const std::string& line);
 std::string readFile(const std::string& path);
@@ -59,10 +55,9 @@ class TempDir {
 class ChildProcess {
   public:
     // Starts argv[0] with the inherited environment, in which `env` (NAME=VALUE) replaces or
-    // adds variables. Default signal dispositions, an empty signal mask, stdin from /dev/null.
+    // adds variables. Default signal handling, stdin from /dev/null, output into memory files.
     explicit ChildProcess(std::vector<std::string> argv, const std::vector<std::string>& env = {});
-    // Stops the process if it still runs.
-    ~ChildProcess();
+    ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -72,8 +67,8 @@ class ChildProcess {
     // True once the process catches or blocks SIGINT and SIGTERM.
     bool signalHandlingArmed() const;
     // What it wrote so far to stderr, or stdout.
-    std::string output(bool fromStderr = true);
-    // Waits until the output so far (stderr, or stdout) contains `text`.
+    std::string output(bool fromStderr = true) const;
+    // Waits until output(fromStderr) contains `text`.
     bool waitForOutput(const std::string& text, milliseconds timeout, bool fromStderr = true);
     // Waits for the exit; after `timeout` the process is killed and counted as timed out.
     ProcessResult wait(milliseconds timeout);
@@ -81,16 +76,10 @@ class ChildProcess {
     ProcessResult stop(milliseconds grace = milliseconds(2000));
 
   private:
-    void drain();
-
     pid_t pid_ = -1;
-    std::atomic<bool> reaped_{false};
-    orvalinquist::host::UniqueFd outFd_;
-    orvalinquist::host::UniqueFd errFd_;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::string out_;
-    std::string err_;
+    bool reaped_ = false;
+    orvalinquist::host::UniqueFd out_;
+    orvalinquist::host::UniqueFd err_;
 };
 
 // Runs the built tool with BT_HCI_TRANSPORT set to `transport`, to its end.
