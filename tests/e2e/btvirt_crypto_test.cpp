@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "aes128.h"
-#include "btvirt_env.h"
+#include "btvirt_fixture.h"
 #include "h4_link.h"
 
 namespace e2e {

@@ -133,11 +133,6 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, const std::vector<std:
     if (rc != 0) pid_ = -1;
 }
 
-bool ChildProcess::running() {
-    int status;
-    return started() && !reaped_ && ::waitpid(pid_, &status, WNOHANG) == 0;
-}
-
 bool ChildProcess::signal(int signalNumber) {
     return started() && !reaped_ && ::kill(pid_, signalNumber) == 0;
 }

@@ -62,7 +62,6 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
-    bool running();
     bool signal(int signalNumber);
     // True once the process catches or blocks SIGINT and SIGTERM.
     bool signalHandlingArmed() const;
