@@ -73,14 +73,9 @@ std::vector<ReceivedCommand> H4Controller::commands() const {
     return commands_;
 }
 
-int H4Controller::connectionsAccepted() const {
+H4Controller::Counts H4Controller::counts() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return accepted_;
-}
-
-int H4Controller::protocolErrors() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return protocolErrors_;
+    return counts_;
 }
 
 int H4Controller::waitForCommand(const Bytes& prefix, std::chrono::milliseconds timeout,
@@ -98,7 +93,7 @@ int H4Controller::waitForCommand(const Bytes& prefix, std::chrono::milliseconds 
 
 bool H4Controller::waitForClosed(int count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return closed_ >= count; });
+    return changed_.wait_for(lock, timeout, [&] { return counts_.closed >= count; });
 }
 
 // Called with mutex_ held. A peer that stops reading gets a bounded grace period instead of
@@ -144,12 +139,12 @@ void H4Controller::serve() {
         if (!connection_.valid()) {
             connection_.reset(
                 ::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-            accepted_ += connection_.valid() ? 1 : 0;
+            counts_.accepted += connection_.valid() ? 1 : 0;
             reassembler_ = {};
         } else if (!readCommands()) {
             connection_.reset();
             pending_.clear();
-            ++closed_;
+            ++counts_.closed;
         }
         changed_.notify_all();
     }
@@ -163,14 +158,14 @@ bool H4Controller::readCommands() {
     if (n <= 0) return false;
     std::vector<H4Packet> packets;
     if (!reassembler_.feed(buffer, static_cast<size_t>(n), &packets)) {
-        ++protocolErrors_;  // nothing after the bad byte can be framed any more
+        ++counts_.protocolErrors;  // nothing after the bad byte can be framed any more
         reassembler_ = {};
     }
     for (H4Packet& packet : packets) {
         if (packet.type == H4Type::kCommand) {
             handleCommand(std::move(packet.bytes));
         } else {
-            ++protocolErrors_;  // the tool sends nothing but commands
+            ++counts_.protocolErrors;  // the tool sends nothing but commands
         }
     }
     return true;

@@ -48,10 +48,13 @@ class H4Controller {
     // Answers the Remote Name Request for `address` with Command Status, then the name.
     void answerNameRequest(const Bytes& address, const std::string& name);
 
+    struct Counts {
+        int accepted = 0;
+        int closed = 0;
+        int protocolErrors = 0;  // bytes that were not a well-formed H4 command packet
+    };
+    Counts counts() const;
     std::vector<ReceivedCommand> commands() const;
-    int connectionsAccepted() const;
-    // Bytes that were not a well-formed H4 command packet.
-    int protocolErrors() const;
     // Index of the first command at or after `from` that begins with `prefix`, waiting up to
     // `timeout` for it; -1 when none arrived.
     int waitForCommand(const Bytes& prefix, std::chrono::milliseconds timeout,
@@ -84,9 +87,7 @@ class H4Controller {
     std::vector<Rule> rules_;
     std::vector<std::pair<SteadyClock::time_point, Bytes>> pending_;  // in order of due time
     std::vector<ReceivedCommand> commands_;
-    int accepted_ = 0;
-    int closed_ = 0;
-    int protocolErrors_ = 0;
+    Counts counts_;
 };
 
 // One LE advertising report event; `address` least significant byte first.
