@@ -88,16 +88,17 @@ bool reachMoment(const Moment& moment, int trial, ChildProcess& tool,
     return true;
 }
 
-// One run of the tool against a controller scripted to find a device that needs a name
-// (or against a stalled listener); a description of what went wrong, empty when all is well.
-std::string runTrial(const SignalCase& c, int trial) {
+// One run of the tool against a controller scripted to find a device that needs a name, or
+// against a stalled listener.
+void runTrial(const SignalCase& c, int trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
     TempDir dir;
     std::string socket = dir.file("hci.sock");
     std::unique_ptr<StalledListener> stalled;
     std::unique_ptr<H4Controller> controller;
     if (c.moment == &kBeforeConnect) {
         stalled = std::make_unique<StalledListener>(socket);
-        if (!stalled->full) return "could not fill the accept queue";
+        ASSERT_TRUE(stalled->full) << "could not fill the accept queue";
     } else {
         controller = std::make_unique<H4Controller>(socket);
         const Bytes address = {0x10, 0x20, 0x30, 0x40, 0x50, static_cast<uint8_t>(0xC0 + trial)};
@@ -107,43 +108,33 @@ std::string runTrial(const SignalCase& c, int trial) {
     }
     ChildProcess tool({ORVALINQUIST_BINARY, "scan", "-t", c.moment == &kReport ? "1" : "3"},
                       {"BT_HCI_TRANSPORT=unix:" + socket});
-    if (!tool.started()) return "tool did not start";
-    bool reached = reachMoment(*c.moment, trial, tool, controller.get());
+    ASSERT_TRUE(tool.started());
+    EXPECT_TRUE(reachMoment(*c.moment, trial, tool, controller.get())) << "moment not reached";
     size_t sentBefore = controller ? controller->commands().size() : 0;
     tool.signal(c.signal);
     ProcessResult result = tool.wait(milliseconds(10000));
 
-    std::string failure;
     std::vector<std::string> log = toolTexts(result.err);
-    std::string line = "Received signal " + std::to_string(c.signal) + ", cleaning up...";
-    if (!reached) failure += "moment not reached; ";
-    if (!result.exitedWith(1)) failure += "status is not exit 1; ";
-    if (!result.out.empty()) failure += "stdout not empty; ";
-    if (result.sanitizerReport()) failure += "sanitizer report; ";
-    if (!contains(log, line)) failure += "no '" + line + "'; ";
-    if (!controller && contains(log, "Bluetooth initialized successfully")) {
-        failure += "had a link after all; ";
+    EXPECT_TRUE(result.exitedWith(1)) << result.describe();
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(result.sanitizerReport()) << result.err;
+    EXPECT_TRUE(contains(log, "Received signal " + std::to_string(c.signal) + ", cleaning up..."))
+        << result.err;
+    if (!controller) {
+        EXPECT_FALSE(contains(log, "Bluetooth initialized successfully")) << "had a link";
+        return;
     }
-    if (controller &&
-        controller->waitForCommand(kScanEnableOff, milliseconds(2000), sentBefore) < 0) {
-        failure += "no scan disable after the signal; ";
-    }
-    if (controller && !controller->waitForClosed(1, milliseconds(2000)))
-        failure += "link not closed; ";
-    return failure.empty() ? ""
-                           : "trial " + std::to_string(trial) + ": " + failure + result.describe();
+    EXPECT_GE(controller->waitForCommand(kScanEnableOff, milliseconds(2000), sentBefore), 0)
+        << "no scan disable after the signal";
+    EXPECT_TRUE(controller->waitForClosed(1, milliseconds(2000))) << "link not closed";
 }
 
 class SignalTest : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(SignalTest, EndsWithStatusOneAndStopsScanning) {
-    std::vector<std::string> failures(kTrialsPerCase);
     std::vector<std::thread> trials;
-    for (int i = 0; i < kTrialsPerCase; ++i) {
-        trials.emplace_back([&, i] { failures[i] = runTrial(GetParam(), i); });
-    }
+    for (int i = 0; i < kTrialsPerCase; ++i) trials.emplace_back(runTrial, GetParam(), i);
     for (auto& trial : trials) trial.join();
-    for (const std::string& failure : failures) EXPECT_EQ(failure, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
