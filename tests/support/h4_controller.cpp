@@ -96,21 +96,11 @@ bool H4Controller::waitForClosed(int count, std::chrono::milliseconds timeout) c
     return changed_.wait_for(lock, timeout, [&] { return counts_.closed >= count; });
 }
 
-// Called with mutex_ held. A peer that stops reading gets a bounded grace period instead of
-// hanging the controller.
+// Called with mutex_ held.
 bool H4Controller::writeEvent(const Bytes& event) {
     Bytes packet = orvalinquist::host::toH4(H4Type::kEvent, event.data(), event.size());
-    size_t done = 0;
-    while (done < packet.size()) {
-        ssize_t n = ::send(connection_.get(), &packet[done], packet.size() - done, MSG_NOSIGNAL);
-        pollfd p{connection_.get(), POLLOUT, 0};
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n == 0 || (errno != EINTR && (errno != EAGAIN || ::poll(&p, 1, 1000) <= 0))) {
-            return false;
-        }
-    }
-    return true;
+    return ::send(connection_.get(), packet.data(), packet.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(packet.size());
 }
 
 // Called with mutex_ held.
@@ -137,8 +127,10 @@ void H4Controller::serve() {
         if (::poll(&fd, 1, timeout) <= 0) continue;
         std::lock_guard<std::mutex> lock(mutex_);
         if (!connection_.valid()) {
-            connection_.reset(
-                ::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            connection_.reset(::accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            // A peer that stops reading gets a grace period instead of hanging the controller.
+            timeval sendTimeout{1, 0};
+            ::setsockopt(connection_.get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof(timeval));
             counts_.accepted += connection_.valid() ? 1 : 0;
             reassembler_ = {};
         } else if (!readCommands()) {
@@ -154,7 +146,7 @@ void H4Controller::serve() {
 bool H4Controller::readCommands() {
     uint8_t buffer[4096];
     ssize_t n = ::recv(connection_.get(), buffer, sizeof(buffer), 0);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+    if (n < 0 && errno == EINTR) return true;
     if (n <= 0) return false;
     std::vector<H4Packet> packets;
     if (!reassembler_.feed(buffer, static_cast<size_t>(n), &packets)) {
