@@ -15,8 +15,9 @@ using orvalinquist::alg::AesBlock;
 
 std::vector<uint8_t> fromHex(const std::string& hex) {
     std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(std::stoi(hex.substr(i, 2), 0, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
     return bytes;
 }
 
