@@ -126,7 +126,9 @@ TEST_F(E2eScan, MixedPeersLandWithTheirTypesNamesAndFlags) {
     // The inquiry result reaches the HAL; the parser sees it only if nothing replaced it.
     EXPECT_EQ(countContaining(log, "data: 02 0f 01 " + dumpBytesOf(classic)), 1u);
     const bool classicFound = fields(rows, classic) != "no row";
-    if (classicFound) EXPECT_EQ(fields(rows, classic), "Classic Speaker|Classic|Public|Yes");
+    if (classicFound) {
+        EXPECT_EQ(fields(rows, classic), "Classic Speaker|Classic|Public|Yes");
+    }
     for (const auto& row : rows) EXPECT_GT(row.rssi, -91) << row.address;
     EXPECT_EQ(rows.size(), classicFound ? 4u : 3u);
     EXPECT_TRUE(peers_.front()->stop().exitedWith(0));  // a peer ends cleanly on SIGTERM

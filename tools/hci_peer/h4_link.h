@@ -3,30 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "h4_reassembler.h"
+#include "unique_fd.h"
+
 namespace orvalinquist {
 namespace peer {
-
-// Owns one file descriptor.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd();
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-
-  private:
-    int fd_ = -1;
-};
 
 class H4Link {
   public:
@@ -49,9 +34,9 @@ class H4Link {
                  std::vector<uint8_t>* returned, std::string* error, int timeoutMs = 2000);
 
   private:
-    bool readExact(uint8_t* buffer, size_t len, int timeoutMs, std::string* error);
-
-    UniqueFd fd_;
+    host::UniqueFd fd_;
+    host::H4Reassembler reassembler_;
+    std::deque<std::vector<uint8_t>> events_;  // complete events not yet returned
 };
 
 }  // namespace peer

@@ -172,7 +172,7 @@ int run(int argc, char** argv) {
         perror("hci_peer: sigprocmask");
         return 1;
     }
-    UniqueFd signalFd(signalfd(-1, &stopSignals, SFD_CLOEXEC));
+    host::UniqueFd signalFd(signalfd(-1, &stopSignals, SFD_CLOEXEC));
     if (!signalFd.valid()) {
         perror("hci_peer: signalfd");
         return 1;
