@@ -10,16 +10,13 @@
 #include <cstring>
 #include <optional>
 
+#include "hci_defs.h"
 #include "socket_transport.h"
 #include "transport_spec.h"
 
 namespace orvalinquist {
 namespace peer {
 namespace {
-
-constexpr uint8_t kCommandPacket = 0x01;
-constexpr uint8_t kCommandComplete = 0x0e;
-constexpr uint8_t kCommandStatus = 0x0f;
 
 std::string errnoText(const char* what) {
     return std::string(what) + ": " + strerror(errno);

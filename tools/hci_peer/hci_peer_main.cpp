@@ -5,40 +5,33 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "advertising.h"
 #include "h4_link.h"
+#include "hci_defs.h"
 #include "peer_config.h"
 
 namespace orvalinquist {
 namespace peer {
 namespace {
 
-constexpr uint16_t kSetEventMask = 0x0c01;
-constexpr uint16_t kReset = 0x0c03;
-constexpr uint16_t kWriteLocalName = 0x0c13;
-constexpr uint16_t kWriteScanEnable = 0x0c1a;
-constexpr uint16_t kWriteClassOfDevice = 0x0c24;
-constexpr uint16_t kReadBdAddr = 0x1009;
-constexpr uint16_t kLeSetAdvertisingParameters = 0x2006;
-constexpr uint16_t kLeSetAdvertisingData = 0x2008;
-constexpr uint16_t kLeSetScanResponseData = 0x2009;
-constexpr uint16_t kLeSetAdvertisingEnable = 0x200a;
-constexpr uint16_t kLeSetScanParameters = 0x200b;
-constexpr uint16_t kLeSetScanEnable = 0x200c;
-constexpr int kTargetSearchMs = 10000;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-struct Target {
-    uint8_t type = 0;
-    uint8_t address[6] = {};
-};
+constexpr milliseconds kTargetSearch{10000};
+
+int msUntil(Clock::time_point when) {
+    const auto left = std::chrono::duration_cast<milliseconds>(when - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
 
 // Listens passively for an advertisement carrying `name` and returns its sender.
-bool findTarget(H4Link& link, const std::string& name, Target* target, std::string* error) {
+bool findTarget(H4Link& link, const std::string& name, Advertiser* target, std::string* error) {
     // Default mask plus LE Meta, which carries the advertising reports.
     const std::vector<uint8_t> mask = {0xff, 0xff, 0xff, 0xff, 0xff, 0x1f, 0x00, 0x20};
     if (!link.command(kSetEventMask, mask, nullptr, error) ||
@@ -47,40 +40,42 @@ bool findTarget(H4Link& link, const std::string& name, Target* target, std::stri
         !link.command(kLeSetScanEnable, {0x01, 0x00}, nullptr, error)) {
         return false;
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kTargetSearchMs);
+    const auto deadline = Clock::now() + kTargetSearch;
     std::vector<uint8_t> event;
-    bool found = false;
-    while (!found) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+    do {
+        if (Clock::now() >= deadline) {
             *error = "no advertisement named " + name;
             return false;
         }
-        if (!link.readEvent(&event, static_cast<int>(left.count()), error)) return false;
-        if (event.size() < 5 || event[0] != 0x3e || event[2] != 0x02) continue;
-        // Reports: type, address type, address, data length, data, RSSI.
-        size_t pos = 4;
-        for (uint8_t i = 0; i < event[3] && !found && pos + 9 <= event.size(); ++i) {
-            const size_t dataLen = event[pos + 8];
-            if (pos + 9 + dataLen > event.size()) break;
-            if (completeNameOf(&event[pos + 9], dataLen) == name) {
-                target->type = event[pos + 1];
-                std::copy(&event[pos + 2], &event[pos + 8], target->address);
-                found = true;
-            }
-            pos += 10 + dataLen;
-        }
-    }
+        if (!link.readEvent(&event, msUntil(deadline), error)) return false;
+    } while (!findAdvertiser(event, name, target));
     return link.command(kLeSetScanEnable, {0x00, 0x00}, nullptr, error);
 }
 
-bool setUp(H4Link& link, const PeerConfig& config, std::string* address, std::string* error) {
-    if (!link.command(kReset, {}, nullptr, error)) return false;
+bool startAdvertising(H4Link& link, const PeerConfig& config, std::string* error) {
+    if (config.le == LeMode::kDirected) {
+        Advertiser target;
+        return findTarget(link, config.directTo, &target, error) &&
+               link.command(kLeSetAdvertisingParameters,
+                            buildAdvertisingParameters(config.le, target), nullptr, error) &&
+               link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, error);
+    }
+    std::vector<uint8_t> data, response;
+    return buildAdvertisingData(config, &data, error) &&
+           buildScanResponseData(config, &response, error) &&
+           link.command(kLeSetAdvertisingParameters, buildAdvertisingParameters(config.le), nullptr,
+                        error) &&
+           link.command(kLeSetAdvertisingData, data, nullptr, error) &&
+           link.command(kLeSetScanResponseData, response, nullptr, error) &&
+           link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, error);
+}
 
+bool setUp(H4Link& link, const PeerConfig& config, std::string* address, std::string* error) {
     std::vector<uint8_t> returned;
-    if (!link.command(kReadBdAddr, {}, &returned, error)) return false;
+    if (!link.command(kReset, {}, nullptr, error) ||
+        !link.command(kReadBdAddr, {}, &returned, error)) {
+        return false;
+    }
     if (returned.size() < 7) {
         *error = "short Read_BD_ADDR answer";
         return false;
@@ -106,48 +101,44 @@ bool setUp(H4Link& link, const PeerConfig& config, std::string* address, std::st
     const uint8_t scan =
         static_cast<uint8_t>((config.inquiryScan ? 0x01 : 0) | (config.pageScan ? 0x02 : 0));
     if (!link.command(kWriteScanEnable, {scan}, nullptr, error)) return false;
-
-    if (config.le == LeMode::kDirected) {
-        Target target;
-        if (!findTarget(link, config.directTo, &target, error) ||
-            !link.command(kLeSetAdvertisingParameters,
-                          buildAdvertisingParameters(config.le, target.type, target.address),
-                          nullptr, error) ||
-            !link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, error)) {
-            return false;
-        }
-    } else if (config.le != LeMode::kOff) {
-        std::vector<uint8_t> data;
-        if (!buildAdvertisingData(config, &data, error)) return false;
-        if (!link.command(kLeSetAdvertisingParameters, buildAdvertisingParameters(config.le),
-                          nullptr, error) ||
-            !link.command(kLeSetAdvertisingData, data, nullptr, error) ||
-            !link.command(kLeSetScanResponseData, std::vector<uint8_t>(32, 0), nullptr, error) ||
-            !link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, error)) {
-            return false;
-        }
-    }
-
-    return true;
+    return config.le == LeMode::kOff || startAdvertising(link, config, error);
 }
 
 // Keeps the link (and so the emulated controller) alive, draining events, until a signal.
-int stayUp(H4Link& link, int signalFd) {
+// Advertising is switched off and on again every interval plus a random 0-10 ms (a real
+// advertiser's advDelay): an emulated controller reports an advertiser to its scanners only
+// when it starts, while a real one is heard again and again.
+int stayUp(H4Link& link, const PeerConfig& config, int signalFd) {
+    const bool repeat = config.le != LeMode::kOff && config.intervalMs > 0;
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> advDelay(0, 10);
+    auto nextRestart = Clock::now();
+    auto scheduleRestart = [&] {
+        nextRestart = Clock::now() + milliseconds(config.intervalMs + advDelay(random));
+    };
+    scheduleRestart();
     std::vector<uint8_t> event;
+    std::string error;
     for (;;) {
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {link.fd(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+        const int ready = poll(fds, 2, repeat ? msUntil(nextRestart) : -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
             perror("hci_peer: poll");
             return 1;
         }
         if (fds[0].revents & POLLIN) return 0;
-        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-            std::string error;
-            if (!link.readEvent(&event, 1000, &error)) {
-                fprintf(stderr, "hci_peer: %s\n", error.c_str());
-                return 1;
-            }
+        bool ok = true;
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
+            ok = link.readEvent(&event, 1000, &error);
+        if (ok && repeat && Clock::now() >= nextRestart) {
+            ok = link.command(kLeSetAdvertisingEnable, {0x00}, nullptr, &error) &&
+                 link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, &error);
+            scheduleRestart();
+        }
+        if (!ok) {
+            fprintf(stderr, "hci_peer: %s\n", error.c_str());
+            return 1;
         }
     }
 }
@@ -186,7 +177,7 @@ int run(int argc, char** argv) {
     }
     printf("ready %s\n", address.c_str());
     fflush(stdout);
-    return stayUp(link, signalFd.get());
+    return stayUp(link, config, signalFd.get());
 }
 
 }  // namespace

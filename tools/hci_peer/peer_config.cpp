@@ -10,11 +10,6 @@ namespace orvalinquist {
 namespace peer {
 namespace {
 
-constexpr uint8_t kAdFlags = 0x01;
-constexpr uint8_t kAdCompleteUuid16 = 0x03;
-constexpr uint8_t kAdCompleteName = 0x09;
-constexpr size_t kAdvertisingDataMax = 31;
-
 bool parseOnOff(const char* text, bool* value) {
     if (strcmp(text, "on") == 0) {
         *value = true;
@@ -45,10 +40,10 @@ bool parseLeMode(const char* text, LeMode* mode) {
     return false;
 }
 
-bool parseHex(const char* text, unsigned long max, unsigned long* value) {
+bool parseNumber(const char* text, int base, unsigned long max, unsigned long* value) {
     char* end = nullptr;
     errno = 0;
-    *value = strtoul(text, &end, 16);
+    *value = strtoul(text, &end, base);
     return errno == 0 && end != text && *end == '\0' && *value <= max;
 }
 
@@ -62,6 +57,10 @@ const char* peerUsage() {
            "  --le off|connectable|scannable|nonconnectable|directed\n"
            "                           LE advertising (default off)\n"
            "  --direct-to NAME         with --le directed: aim at the device advertising NAME\n"
+           "  --name-in advertising|scan-response\n"
+           "                           where the LE name goes (default advertising)\n"
+           "  --interval MS            restart advertising every MS ms plus 0-10 ms, so that\n"
+           "                           scanners hear it again (default 100; 0: once)\n"
            "  --inquiry-scan on|off    classic discoverable (default off)\n"
            "  --page-scan on|off       classic connectable (default off)\n"
            "  --class HEX              class of device, e.g. 5a020c\n"
@@ -79,6 +78,8 @@ bool parsePeerArgs(int argc, char** argv, PeerConfig* config, std::string* error
                                       {"class", required_argument, nullptr, 'c'},
                                       {"uuid", required_argument, nullptr, 'u'},
                                       {"direct-to", required_argument, nullptr, 'd'},
+                                      {"name-in", required_argument, nullptr, 'N'},
+                                      {"interval", required_argument, nullptr, 'I'},
                                       {"help", no_argument, nullptr, 'h'},
                                       {nullptr, 0, nullptr, 0}};
     optind = 1;
@@ -106,15 +107,23 @@ bool parsePeerArgs(int argc, char** argv, PeerConfig* config, std::string* error
             case 'd':
                 config->directTo = optarg;
                 break;
+            case 'N':
+                ok = strcmp(optarg, "advertising") == 0 || strcmp(optarg, "scan-response") == 0;
+                config->nameInScanResponse = strcmp(optarg, "scan-response") == 0;
+                break;
+            case 'I':
+                ok = parseNumber(optarg, 10, 10240, &value);
+                config->intervalMs = static_cast<int>(value);
+                break;
             case 'h':
                 config->help = true;
                 return true;
             case 'c':
-                ok = parseHex(optarg, 0xffffff, &value);
+                ok = parseNumber(optarg, 16, 0xffffff, &value);
                 config->deviceClass = static_cast<uint32_t>(value);
                 break;
             case 'u':
-                ok = parseHex(optarg, 0xffff, &value);
+                ok = parseNumber(optarg, 16, 0xffff, &value);
                 config->uuids.push_back(static_cast<uint16_t>(value));
                 break;
             default:
@@ -139,62 +148,6 @@ bool parsePeerArgs(int argc, char** argv, PeerConfig* config, std::string* error
         return false;
     }
     return true;
-}
-
-bool buildAdvertisingData(const PeerConfig& config, std::vector<uint8_t>* params,
-                          std::string* error) {
-    // General discoverable; "BR/EDR not supported" only when the classic side stays dark.
-    const bool classic = config.inquiryScan || config.pageScan;
-    std::vector<uint8_t> data = {2, kAdFlags, static_cast<uint8_t>(classic ? 0x02 : 0x06)};
-    if (!config.name.empty()) {
-        data.push_back(static_cast<uint8_t>(config.name.size() + 1));
-        data.push_back(kAdCompleteName);
-        data.insert(data.end(), config.name.begin(), config.name.end());
-    }
-    if (!config.uuids.empty()) {
-        data.push_back(static_cast<uint8_t>(config.uuids.size() * 2 + 1));
-        data.push_back(kAdCompleteUuid16);
-        for (uint16_t uuid : config.uuids) {
-            data.push_back(static_cast<uint8_t>(uuid & 0xff));
-            data.push_back(static_cast<uint8_t>(uuid >> 8));
-        }
-    }
-    if (data.size() > kAdvertisingDataMax) {
-        *error = "advertising data exceed 31 bytes: shorten the name or drop UUIDs";
-        return false;
-    }
-    params->assign(1, static_cast<uint8_t>(data.size()));
-    params->insert(params->end(), data.begin(), data.end());
-    params->resize(1 + kAdvertisingDataMax, 0);
-    return true;
-}
-
-std::vector<uint8_t> buildAdvertisingParameters(LeMode mode, uint8_t targetType,
-                                                const uint8_t* targetAddress) {
-    uint8_t type = 0x00;                               // ADV_IND
-    if (mode == LeMode::kScannable) type = 0x02;       // ADV_SCAN_IND
-    if (mode == LeMode::kNonConnectable) type = 0x03;  // ADV_NONCONN_IND
-    if (mode == LeMode::kDirected) type = 0x04;        // ADV_DIRECT_IND, low duty cycle
-    std::vector<uint8_t> params = {0x20, 0x00, 0x40, 0x00, type, 0x00, 0x00};
-    for (int i = 0; i < 6; ++i) {
-        params.push_back(mode == LeMode::kDirected && targetAddress ? targetAddress[i] : 0);
-    }
-    if (mode == LeMode::kDirected) params[6] = targetType;
-    params.push_back(0x07);
-    params.push_back(0x00);
-    return params;
-}
-
-std::string completeNameOf(const uint8_t* data, size_t len) {
-    size_t pos = 0;
-    while (pos < len && data[pos] != 0 && pos + data[pos] < len) {
-        const uint8_t fieldLen = data[pos];
-        if (fieldLen >= 2 && data[pos + 1] == kAdCompleteName) {
-            return std::string(reinterpret_cast<const char*>(&data[pos + 2]), fieldLen - 1);
-        }
-        pos += fieldLen + 1;
-    }
-    return std::string();
 }
 
 }  // namespace peer
