@@ -3,14 +3,15 @@
 #pragma once
 
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
+#include <errno.h>
+#include <pthread.h>
+#include <time.h>
 #include <utils/StrongPointer.h>
 
-#include <pthread.h>
-
 #include <atomic>
-#include <condition_variable>
-#include <functional>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -77,11 +78,53 @@ class EventThread {
     bool running_ = false;
 };
 
+// A condition variable that waits on the monotonic clock at every API level. The C++
+// library's steady-clock wait falls back to the wall clock on older C libraries, where setting
+// the clock stretches or cuts the wait, and it hides a wait that failed.
+class MonotonicConditionVariable {
+  public:
+    MonotonicConditionVariable() {
+        pthread_condattr_t attributes;
+        if (pthread_condattr_init(&attributes) != 0) return;
+        valid_ = pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC) == 0 &&
+                 pthread_cond_init(&cond_, &attributes) == 0;
+        pthread_condattr_destroy(&attributes);
+    }
+    ~MonotonicConditionVariable() {
+        if (valid_) pthread_cond_destroy(&cond_);
+    }
+    MonotonicConditionVariable(const MonotonicConditionVariable&) = delete;
+    MonotonicConditionVariable& operator=(const MonotonicConditionVariable&) = delete;
+
+    void notify_all() {
+        if (valid_) pthread_cond_broadcast(&cond_);
+    }
+
+    // Waits, with `lock` held, for a notification, a spurious wake-up or `deadline`. Returns 0,
+    // ETIMEDOUT, or the error of a wait that failed. steady_clock reads CLOCK_MONOTONIC in
+    // libstdc++ and libc++ alike.
+    int waitUntil(std::unique_lock<std::mutex>& lock,
+                  std::chrono::steady_clock::time_point deadline) {
+        if (!valid_) return EINVAL;
+        const auto sinceStart = deadline.time_since_epoch();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceStart);
+        timespec at;
+        at.tv_sec = static_cast<time_t>(seconds.count());
+        at.tv_nsec = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(sinceStart - seconds).count());
+        return pthread_cond_timedwait(&cond_, lock.mutex()->native_handle(), &at);
+    }
+
+  private:
+    pthread_cond_t cond_;
+    bool valid_ = false;
+};
+
 // The session shared by the main thread, the event thread, the HAL's threads and the
 // signal handler.
 struct GlobalState {
     std::mutex mutex;
-    std::condition_variable cv;
+    MonotonicConditionVariable cv;
     std::atomic<bool> initialized{false};
     std::atomic<bool> scanning{false};
     std::vector<uint8_t> eventData;  // the latest event not yet taken; guarded by mutex

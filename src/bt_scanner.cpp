@@ -2,8 +2,6 @@
 #include "bt_scanner.h"
 
 #include <android/log.h>
-#include <pthread.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,20 +25,13 @@ const std::vector<uint8_t> kScanEnableOff = {0x0C, 0x20, 0x02, 0x00, 0x00};
 enum class WaitOutcome { kReady, kTimedOut, kFailed };
 
 // Waits on the session's condition variable, with `lock` held, until an event is pending
-// or scanning has ended, but not past 100 ms on the monotonic clock. The wait goes to
-// pthread directly because std::condition_variable hides a failing wait; the predicate is
-// evaluated once more after the deadline.
+// or scanning has ended, but not past 100 ms; the predicate is evaluated once more after the
+// deadline.
 WaitOutcome waitForEvent(GlobalState& state, std::unique_lock<std::mutex>& lock) {
     auto ready = [&state] { return !state.eventData.empty() || !state.scanning; };
-    timespec deadline;
-    if (clock_gettime(CLOCK_MONOTONIC, &deadline) != 0) return WaitOutcome::kFailed;
-    const auto slice = std::chrono::nanoseconds(kEventWaitSlice).count();
-    deadline.tv_nsec += slice % 1000000000;
-    deadline.tv_sec += slice / 1000000000 + deadline.tv_nsec / 1000000000;
-    deadline.tv_nsec %= 1000000000;
+    const auto deadline = std::chrono::steady_clock::now() + kEventWaitSlice;
     while (!ready()) {
-        const int result = pthread_cond_clockwait(
-            state.cv.native_handle(), lock.mutex()->native_handle(), CLOCK_MONOTONIC, &deadline);
+        const int result = state.cv.waitUntil(lock, deadline);
         if (result == ETIMEDOUT) return ready() ? WaitOutcome::kReady : WaitOutcome::kTimedOut;
         if (result != 0) return WaitOutcome::kFailed;
     }

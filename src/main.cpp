@@ -3,10 +3,7 @@
 
 #include <android/log.h>
 #include <getopt.h>
-#include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,10 +93,11 @@ bool initialize_bluetooth() {
     }
     {
         std::unique_lock<std::mutex> lock(globalState.mutex);
-        if (!globalState.initialized) {
-            // A failure status does not end the wait early: only success or the deadline do.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            globalState.cv.wait_until(lock, deadline, [] { return globalState.initialized.load(); });
+        // A failure status does not end the wait early: only success or the deadline do.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!globalState.initialized) {
+            // The deadline passed, or the wait failed: the flag decides.
+            if (globalState.cv.waitUntil(lock, deadline) != 0) break;
         }
     }
     return globalState.initialized;
@@ -173,9 +171,13 @@ void signal_handler(int signal_number) {
     globalState.scanning = false;
     sp<IBluetoothHci> hal = halForSignal();
     if (hal != nullptr) {
-        // Straight to the HAL: no log line and no pause on the way out.
-        hal->sendHciCommand(hidl_vec<uint8_t>(std::begin(kScanDisable), std::end(kScanDisable)));
-        hal->close();
+        // Straight to the HAL: no log line and no pause on the way out. Both results are read
+        // and ignored: the HIDL runtime aborts on a failed one left unread, and after a broken
+        // link both fail.
+        (void)hal
+            ->sendHciCommand(hidl_vec<uint8_t>(std::begin(kScanDisable), std::end(kScanDisable)))
+            .isOk();
+        (void)hal->close().isOk();
     }
     // No destructors: the event thread may still be running and other threads may hold
     // the session's locks.
@@ -183,26 +185,6 @@ void signal_handler(int signal_number) {
 }
 
 namespace {
-
-// Owns a file descriptor.
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    void reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 // Takes SIGINT and SIGTERM off every thread of the session and handles them on a thread
 // of its own, where signal_handler may log, call the HAL and end the process without
@@ -212,17 +194,15 @@ class UniqueFd {
 class SignalWatcher {
   public:
     SignalWatcher() {
-        sigset_t signals;
-        if (sigemptyset(&signals) != 0 || sigaddset(&signals, SIGINT) != 0 ||
-            sigaddset(&signals, SIGTERM) != 0) {
+        if (sigemptyset(&handled_) != 0 || sigaddset(&handled_, SIGINT) != 0 ||
+            sigaddset(&handled_, SIGTERM) != 0) {
             return;
         }
-        if (pthread_sigmask(SIG_BLOCK, &signals, &previousMask_) != 0) return;
+        sigset_t blocked = handled_;
+        if (sigaddset(&blocked, kStopSignal) != 0) return;
+        if (pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_) != 0) return;
         masked_ = true;
-        signalFd_.reset(signalfd(-1, &signals, SFD_CLOEXEC));
-        stopFd_.reset(eventfd(0, EFD_CLOEXEC));
-        if (!signalFd_.valid() || !stopFd_.valid() ||
-            pthread_create(&thread_, nullptr, &SignalWatcher::run, this) != 0) {
+        if (pthread_create(&thread_, nullptr, &SignalWatcher::run, this) != 0) {
             restoreMask();  // a pending signal now reaches the handler directly
             return;
         }
@@ -231,15 +211,13 @@ class SignalWatcher {
 
     ~SignalWatcher() {
         if (running_) {
-            const uint64_t one = 1;
-            ssize_t written;
-            do {
-                written = write(stopFd_.get(), &one, sizeof(one));
-            } while (written < 0 && errno == EINTR);
-            // Without the wake-up the watcher would wait in poll forever; poll is a
-            // cancellation point and the watcher holds nothing there.
-            if (written != sizeof(one)) pthread_cancel(thread_);
-            pthread_join(thread_, nullptr);
+            // A signal of its own, sent to the watcher alone: SIGINT and SIGTERM that are
+            // still pending then reach the handler once the mask is restored.
+            if (pthread_kill(thread_, kStopSignal) == 0) {
+                pthread_join(thread_, nullptr);
+            } else {
+                pthread_detach(thread_);  // the thread is gone already
+            }
         }
         restoreMask();
     }
@@ -254,22 +232,26 @@ class SignalWatcher {
     }
 
     void watch() {
-        pollfd fds[2] = {{signalFd_.get(), POLLIN, 0}, {stopFd_.get(), POLLIN, 0}};
+        sigset_t waited = handled_;
+        if (sigaddset(&waited, kStopSignal) != 0) return;
         for (;;) {
-            if (poll(fds, 2, -1) < 0) {
+            siginfo_t info;
+            if (sigwaitinfo(&waited, &info) < 0) {
                 // Nothing else can take the signals: keep watching.
-                const timespec pause = {0, 10000000};
-                nanosleep(&pause, nullptr);
+                if (errno != EINTR) {
+                    const timespec pause = {0, 10000000};
+                    nanosleep(&pause, nullptr);
+                }
                 continue;
             }
-            // A signal wins over the stop request.
-            if (fds[0].revents & POLLIN) {
-                signalfd_siginfo info;
-                if (read(signalFd_.get(), &info, sizeof(info)) == sizeof(info)) {
-                    signal_handler(static_cast<int>(info.ssi_signo));
-                }
+            if (info.si_signo != kStopSignal) {
+                signal_handler(info.si_signo);
+            } else if (info.si_pid == getpid()) {  // our own stop request, not one from outside
+                // A signal that came before it still wins.
+                const timespec noWait = {0, 0};
+                if (sigtimedwait(&handled_, &info, &noWait) > 0) signal_handler(info.si_signo);
+                return;
             }
-            if (fds[1].revents != 0) return;
         }
     }
 
@@ -279,10 +261,11 @@ class SignalWatcher {
         }
     }
 
+    // The C library reserves the first real-time signals for itself; SIGRTMIN is past them.
+    const int kStopSignal = SIGRTMIN;
+    sigset_t handled_;
     sigset_t previousMask_;
     bool masked_ = false;
-    UniqueFd signalFd_;
-    UniqueFd stopFd_;
     pthread_t thread_;
     bool running_ = false;
 };
