@@ -3,6 +3,7 @@ ORVALINQUIST_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   android-liblog-dev android-libutils-dev
+  android-libcutils-dev android-libbase-dev xz-utils  # the Android compile check
   bluez bluez-test-tools
 )
 
