@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -20,7 +21,8 @@ constexpr std::chrono::milliseconds kScanSetupPause{300};
 constexpr std::chrono::milliseconds kEventWaitSlice{100};
 constexpr int kMaxScanSeconds = 15;
 const std::vector<uint8_t> kScanEnableOn = {0x0C, 0x20, 0x02, 0x01, 0x00};
-const std::vector<uint8_t> kScanEnableOff = {0x0C, 0x20, 0x02, 0x00, 0x00};
+const std::vector<uint8_t> kScanEnableOff(std::begin(kLeScanDisableCommand),
+                                          std::end(kLeScanDisableCommand));
 
 enum class WaitOutcome { kReady, kTimedOut, kFailed };
 

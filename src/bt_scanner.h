@@ -1,13 +1,17 @@
 // The scanner: the one HCI command sender, the scan session and the event parser.
 #pragma once
 
-#include "bt_common.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "bt_common.h"
+
 namespace bt {
+
+// LE Set Scan Enable with scanning off and duplicate filtering off. A plain array: the signal
+// handler may still need it while static objects are destroyed.
+constexpr uint8_t kLeScanDisableCommand[] = {0x0C, 0x20, 0x02, 0x00, 0x00};
 
 // Logs the packet, hands it to the HAL and paces the stream with a 200 ms pause after each
 // accepted command. Shared by the scanner and the advertiser.

@@ -39,9 +39,6 @@ GlobalState& globalState = *new (globalStateStorage) GlobalState();
 
 namespace {
 
-// A plain array: the signal handler may still need it while static objects are destroyed.
-constexpr uint8_t kScanDisable[] = {0x0C, 0x20, 0x02, 0x00, 0x00};
-
 // Guards writes of `hci` on the main thread against the copy the signal handler takes.
 // Never destroyed, so a signal during process exit still finds it.
 std::mutex& hciMutex() {
@@ -150,8 +147,8 @@ bool disable_bluetooth() {
     if (globalState.scanning) {
         globalState.scanning = false;
         BluetoothScanner sender(hci, globalState);
-        sender.sendHciCommand(
-            std::vector<uint8_t>(std::begin(kScanDisable), std::end(kScanDisable)));
+        sender.sendHciCommand(std::vector<uint8_t>(std::begin(kLeScanDisableCommand),
+                                                   std::end(kLeScanDisableCommand)));
         globalState.cv.notify_all();
         if (globalState.eventThread.joinable()) globalState.eventThread.join();
     }
@@ -175,7 +172,8 @@ void signal_handler(int signal_number) {
         // and ignored: the HIDL runtime aborts on a failed one left unread, and after a broken
         // link both fail.
         (void)hal
-            ->sendHciCommand(hidl_vec<uint8_t>(std::begin(kScanDisable), std::end(kScanDisable)))
+            ->sendHciCommand(hidl_vec<uint8_t>(std::begin(kLeScanDisableCommand),
+                                               std::end(kLeScanDisableCommand)))
             .isOk();
         (void)hal->close().isOk();
     }
