@@ -84,6 +84,12 @@ bool FdLink::writePacket(const std::vector<uint8_t>& h4, int wake_fd, int timeou
     return true;
 }
 
+void FdLink::hangUp() {
+    // A socket that cannot be shut down (not connected, a kernel HCI socket) is closed with
+    // the HAL's last reference instead.
+    if (is_socket_) (void)shutdown(fd_.get(), SHUT_RDWR);
+}
+
 FdLink::ReadResult FdLink::readAvailable(std::vector<H4Packet>* out, int* err, size_t* size) {
     ssize_t n;
     do {

@@ -34,6 +34,10 @@ class FdLink {
     ReadResult readAvailable(std::vector<H4Packet>* out, int* err, size_t* size);
     uint8_t badTypeByte() const { return reassembler_.badTypeByte(); }
 
+    // Shuts a socket down both ways, so that the peer reads its end; the descriptor stays
+    // valid for a reader that has not noticed yet. Other descriptors are left as they are.
+    void hangUp();
+
   private:
     FdLink(UniqueFd fd, Framing framing, bool is_socket);
     ssize_t writeSome(const uint8_t* data, size_t size);

@@ -50,6 +50,7 @@ bool isWholePacket(const std::vector<uint8_t>& h4) {
 }  // namespace
 
 struct HalCore {
+    std::unique_ptr<InProcessController> controller;  // may be null
     std::string name;
     std::unique_ptr<FdLink> link;
     std::unique_ptr<BtSnoopWriter> snoop;
@@ -77,13 +78,13 @@ void deliver(HalCore& core, const sp<HostHal::Callbacks>& callbacks, const H4Pac
     const hidl_vec<uint8_t> bytes(packet.bytes);
     switch (packet.type) {
         case H4Type::kEvent:
-            callbacks->hciEventReceived(bytes);
+            (void)callbacks->hciEventReceived(bytes).isOk();
             break;
         case H4Type::kAcl:
-            callbacks->aclDataReceived(bytes);
+            (void)callbacks->aclDataReceived(bytes).isOk();
             break;
         case H4Type::kSco:
-            callbacks->scoDataReceived(bytes);
+            (void)callbacks->scoDataReceived(bytes).isOk();
             break;
         case H4Type::kCommand:  // not sent by controllers
         case H4Type::kIso:      // no callback in this HAL version
@@ -93,7 +94,7 @@ void deliver(HalCore& core, const sp<HostHal::Callbacks>& callbacks, const H4Pac
 
 // Runs on the HAL's own thread; owns a share of the core so that it may outlive the HAL.
 void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks) {
-    callbacks->initializationComplete(HalStatus::SUCCESS);
+    (void)callbacks->initializationComplete(HalStatus::SUCCESS).isOk();
     std::vector<H4Packet> packets;
     bool running = true;
     while (running && !core->closing) {
@@ -144,8 +145,10 @@ void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks)
 }  // namespace
 
 sp<HostHal> HostHal::create(std::string name, std::unique_ptr<FdLink> link,
-                            std::unique_ptr<BtSnoopWriter> snoop, std::string* error) {
+                            std::unique_ptr<BtSnoopWriter> snoop, std::string* error,
+                            std::unique_ptr<InProcessController> controller) {
     auto core = std::make_shared<HalCore>();
+    core->controller = std::move(controller);
     core->name = std::move(name);
     core->link = std::move(link);
     core->snoop = std::move(snoop);
@@ -215,7 +218,11 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
 }
 
 HostHal::Return<void> HostHal::close() {
-    if (!core_->closing.exchange(true)) signalEventFd(core_->wake.get());
+    if (!core_->closing.exchange(true)) {
+        signalEventFd(core_->wake.get());
+        // The controller sees the host go now, not only when the last reference does.
+        core_->link->hangUp();
+    }
     std::thread reader;
     {
         std::lock_guard<std::mutex> lock(lifecycle_mutex_);

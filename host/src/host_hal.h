@@ -17,6 +17,12 @@ namespace host {
 
 struct HalCore;
 
+// A controller that runs in this process at the far end of the link; destroying it stops it.
+class InProcessController {
+  public:
+    virtual ~InProcessController() = default;
+};
+
 class HostHal : public ::android::hardware::bluetooth::V1_0::IBluetoothHci {
   public:
     using Callbacks = ::android::hardware::bluetooth::V1_0::IBluetoothHciCallbacks;
@@ -24,10 +30,12 @@ class HostHal : public ::android::hardware::bluetooth::V1_0::IBluetoothHci {
     using Return = ::android::hardware::Return<T>;
     using Bytes = ::android::hardware::hidl_vec<uint8_t>;
 
-    // `name` is the transport as the user gave it; log lines carry it. `snoop` may be null.
+    // `name` is the transport as the user gave it; log lines carry it. `snoop` and
+    // `controller` may be null; the HAL keeps the controller until its last reference goes.
     // Null, with `error` set, when the HAL's wake-up descriptors cannot be made.
     static ::android::sp<HostHal> create(std::string name, std::unique_ptr<FdLink> link,
-                                         std::unique_ptr<BtSnoopWriter> snoop, std::string* error);
+                                         std::unique_ptr<BtSnoopWriter> snoop, std::string* error,
+                                         std::unique_ptr<InProcessController> controller = nullptr);
     ~HostHal() override;
 
     // Starts the reader thread, which reports initializationComplete(SUCCESS) first.
@@ -35,7 +43,8 @@ class HostHal : public ::android::hardware::bluetooth::V1_0::IBluetoothHci {
     Return<void> sendHciCommand(const Bytes& command) override;
     Return<void> sendAclData(const Bytes& data) override;
     Return<void> sendScoData(const Bytes& data) override;
-    // Stops and joins the reader; later sends fail. Safe from a callback and repeatable.
+    // Stops and joins the reader and hangs up the link; later sends fail. Safe from a
+    // callback and repeatable.
     Return<void> close() override;
 
     // Longest wait of close for a reader that is inside a callback.

@@ -8,6 +8,7 @@
 #include "btsnoop_writer.h"
 #include "fd_link.h"
 #include "host_hal.h"
+#include "replay_transport.h"
 #include "serial_port.h"
 #include "socket_transport.h"
 #include "transport_spec.h"
@@ -18,7 +19,10 @@ namespace host {
 
 namespace {
 
-std::unique_ptr<FdLink> openLink(const TransportSpec& spec, std::string* error) {
+// `controller` receives the controller that runs in this process, for a replay.
+std::unique_ptr<FdLink> openLink(const TransportSpec& spec, const std::string& name,
+                                 std::unique_ptr<InProcessController>* controller,
+                                 std::string* error) {
     UniqueFd fd;
     Framing framing = Framing::kStream;
     switch (spec.kind) {
@@ -34,6 +38,9 @@ std::unique_ptr<FdLink> openLink(const TransportSpec& spec, std::string* error) 
             break;
         case TransportSpec::Kind::kSerial:
             fd = openSerialPort(spec.path, spec.baud, error);
+            break;
+        case TransportSpec::Kind::kReplay:
+            fd = openReplay(spec.path, name, controller, error);
             break;
     }
     if (!fd.valid()) return nullptr;
@@ -51,7 +58,8 @@ std::unique_ptr<FdLink> openLink(const TransportSpec& spec, std::string* error) 
         return nullptr;
     }
     const std::string name = transport != nullptr && *transport != '\0' ? transport : "hci:0";
-    std::unique_ptr<FdLink> link = openLink(*spec, &error);
+    std::unique_ptr<InProcessController> controller;
+    std::unique_ptr<FdLink> link = openLink(*spec, name, &controller, &error);
     if (!link) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
                             name.c_str(), error.c_str());
@@ -67,7 +75,8 @@ std::unique_ptr<FdLink> openLink(const TransportSpec& spec, std::string* error) 
                                 snoop_path, error.c_str());
         }
     }
-    ::android::sp<HostHal> hal = HostHal::create(name, std::move(link), std::move(snoop), &error);
+    ::android::sp<HostHal> hal =
+        HostHal::create(name, std::move(link), std::move(snoop), &error, std::move(controller));
     if (hal == nullptr) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
                             name.c_str(), error.c_str());

@@ -102,6 +102,12 @@ std::optional<TransportSpec> parseTransport(const char* value, std::string* erro
         }
         return spec;
     }
+    if (startsWith(text, "replay:", &rest)) {
+        if (rest.empty()) return malformed(text, "capture path is empty", error);
+        spec.kind = TransportSpec::Kind::kReplay;
+        spec.path = rest;
+        return spec;
+    }
     return malformed(text, "unknown transport", error);
 }
 

@@ -11,14 +11,14 @@ namespace host {
 constexpr const char kTransportEnvVar[] = "BT_HCI_TRANSPORT";
 constexpr const char kSnoopEnvVar[] = "BT_HCI_SNOOP";
 constexpr const char kTransportForms[] =
-    "hci:N (default hci:0), unix:PATH, tcp:HOST:PORT, serial:PATH[,BAUD]";
+    "hci:N (default hci:0), unix:PATH, tcp:HOST:PORT, serial:PATH[,BAUD], replay:FILE";
 constexpr uint32_t kDefaultSerialBaud = 115200;
 
 struct TransportSpec {
-    enum class Kind { kUserChannel, kUnix, kTcp, kSerial };
+    enum class Kind { kUserChannel, kUnix, kTcp, kSerial, kReplay };
     Kind kind = Kind::kUserChannel;
     uint16_t hci_index = 0;              // kUserChannel
-    std::string path;                    // kUnix, kSerial
+    std::string path;                    // kUnix, kSerial, kReplay (a btsnoop capture)
     std::string host;                    // kTcp
     uint16_t port = 0;                   // kTcp
     uint32_t baud = kDefaultSerialBaud;  // kSerial
