@@ -4,25 +4,26 @@
 #include <atomic>
 #include <future>
 
+#include "h4_reassembler.h"
 #include "host_test_util.h"
 
 namespace hosttest {
 namespace {
 
-using std::chrono::milliseconds;
-
 class HostHalTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { open(); }
+    void open(Framing framing = Framing::kStream, int type = SOCK_STREAM) {
         hal_.clear();  // before its peer goes, so that no hang-up is logged
         testsupport::clearLog();
-        auto [ours, peer] = socketPair();
+        auto [ours, peer] = socketPair(type);
         peer_ = std::move(peer);
-        hal_ = halOn(std::move(ours));
+        hal_ = halOn(std::move(ours), framing);
         cb_ = new RecordingCallbacks();
         ASSERT_TRUE(hal_->initialize(cb_).isOk());
         ASSERT_EQ(cb_->await(&cb_->inits, 1), Packets{{0}});
     }
+    bool send(const Bytes& command) { return hal_->sendHciCommand(command).isOk(); }
 
     UniqueFd peer_;
     sp<HostHal> hal_;
@@ -34,15 +35,13 @@ TEST_F(HostHalTest, CommandsGoOutFramedAndEventsComeInBare) {
     EXPECT_FALSE(hal_->initialize(cb_).isOk());
     Bytes name = {0x13, 0x0c, 0xf8};
     name.resize(251, 0x5a);
-    Bytes expected;
-    for (const Bytes& command : {Bytes{0x03, 0x0c, 0x00}, name}) {
-        ASSERT_TRUE(hal_->sendHciCommand(command).isOk());
-        expected.push_back(0x01);
-        expected.insert(expected.end(), command.begin(), command.end());
-    }
-    // A length byte that lies would put the controller out of step.
-    EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x01}).isOk());
+    ASSERT_TRUE(send({0x03, 0x0c, 0x00}) && send(name));
+    EXPECT_FALSE(send({0x03, 0x0c, 0x01}));  // a lying length would put the peer out of step
+    Bytes expected = {0x01, 0x03, 0x0c, 0x00, 0x01};
+    expected.insert(expected.end(), name.begin(), name.end());
     EXPECT_EQ(readBytes(peer_.get(), expected.size() + 1, 300), expected);
+    EXPECT_EQ(hostLog(), Lines{"E HCI transport test: refusing a malformed packet of type 0x01 "
+                               "and 3 bytes"});
 
     const Bytes stream = {0x04, 0x0e, 0x04, 0x01, 0x03, 0x0c, 0x00,  // Command Complete
                           0x02, 0x01, 0x20, 0x02, 0x00, 0xaa, 0xbb,  // ACL
@@ -56,43 +55,51 @@ TEST_F(HostHalTest, CommandsGoOutFramedAndEventsComeInBare) {
     EXPECT_EQ(cb_->await(&cb_->sco, 1), (Packets{{0x02, 0x00, 0x01, 0xcc}}));
 }
 
+// Each way the link's reading ends: one line, the packets before it delivered, sends failing.
 TEST_F(HostHalTest, EndOfReadingIsLoggedOnceAndFailsLaterSends) {
-    const std::pair<Bytes, std::string> cases[] = {
-        {{}, "E HCI transport test: the controller side hung up; reading stopped"},
-        {{0x04, 0x01, 0x00, 0x07},
-         "E HCI transport test: byte 0x07 is no H4 packet type; reading stopped"},
+    const struct {
+        Framing framing;
+        Packets writes;  // on a packet socket, one datagram each
+        std::string line;
+    } cases[] = {
+        {Framing::kStream, {}, "the controller side hung up"},
+        {Framing::kStream, {{0x04, 0x01, 0x00, 0x07}}, "byte 0x07 is no H4 packet type"},
+        // A datagram shorter than its header says is not completed by the next one.
+        {Framing::kPacketPerRead,
+         {{0x04, 0x01, 0x00}, {0x04, 0x0e, 0x04, 0x01}, {0x04, 0x01, 0x00}},
+         "a packet of 4 bytes does not match its header"},
     };
-    for (const auto& [last_bytes, line] : cases) {
-        SetUp();
-        ASSERT_TRUE(writeBytes(peer_.get(), last_bytes));
-        peer_.reset();
-        EXPECT_EQ(awaitHostLog(1), std::vector<std::string>{line});
-        EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
+    for (const auto& c : cases) {
+        open(c.framing, c.framing == Framing::kStream ? SOCK_STREAM : SOCK_SEQPACKET);
+        for (const Bytes& w : c.writes) ASSERT_TRUE(writeBytes(peer_.get(), w));
+        if (c.writes.empty()) peer_.reset();
+        EXPECT_EQ(hostLog(1), Lines{"E HCI transport test: " + c.line + "; reading stopped"});
+        EXPECT_FALSE(send({0x03, 0x0c, 0x00}));
         EXPECT_EQ(hostLog().size(), 1u);
-        EXPECT_EQ(cb_->await(&cb_->events, 0).size(), last_bytes.empty() ? 0u : 1u);
+        EXPECT_EQ(cb_->await(&cb_->events, 0).size(), c.writes.empty() ? 0u : 1u);
     }
 }
 
-TEST_F(HostHalTest, CloseStopsReadingAndFailsLaterSends) {
+TEST_F(HostHalTest, CloseHangsUpAndFailsLaterSends) {
     EXPECT_TRUE(hal_->close().isOk());
-    ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00}));
-    std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_TRUE(cb_->await(&cb_->events, 0).empty());
-    EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
+    pollfd p{peer_.get(), POLLIN, 0};
+    uint8_t byte;
+    EXPECT_TRUE(poll(&p, 1, 1000) == 1 && recv(peer_.get(), &byte, 1, MSG_DONTWAIT) == 0);
+    EXPECT_FALSE(send({0x03, 0x0c, 0x00}));
     EXPECT_TRUE(hal_->close().isOk());
     EXPECT_TRUE(hostLog().empty());
 }
 
 TEST_F(HostHalTest, ConcurrentSendersProduceIntactPackets) {
     constexpr int kThreads = 4, kEach = 300;
-    std::vector<std::thread> senders;
     std::atomic<int> failures{0};
+    std::vector<std::thread> senders;
     for (int t = 0; t < kThreads; ++t) {
         senders.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
                 Bytes command = {0x01, 0xfc, static_cast<uint8_t>(1 + (i * 37) % 250)};
                 command.resize(3 + command[2], static_cast<uint8_t>(t));
-                if (!hal_->sendHciCommand(command).isOk()) ++failures;
+                failures += send(command) ? 0 : 1;
             }
         });
     }
@@ -110,10 +117,22 @@ TEST_F(HostHalTest, ConcurrentSendersProduceIntactPackets) {
     }
 }
 
+TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
+    Bytes command(3 + 255, 0);
+    command[2] = 255;
+    const auto begin = std::chrono::steady_clock::now();
+    while (send(command)) {
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
+    EXPECT_EQ(hostLog(), Lines{"E HCI transport test: write failed: the controller took no "
+                               "data for 2000 ms"});
+    EXPECT_FALSE(send({0x03, 0x0c, 0x00}));
+}
+
 // Events stream in while the last reference goes, on the test's thread or the reader's own.
 TEST_F(HostHalTest, DestroyWhileEventsFlowNeitherCrashesNorHangs) {
     for (bool drop_on_reader : {false, true}) {
-        SetUp();
+        open();
         std::atomic<bool> stop{false}, dropped{false};
         std::thread flood([&] {
             while (!stop && writeBytes(peer_.get(), {0x04, 0x0e, 0x01, 0x00})) {
@@ -133,34 +152,22 @@ TEST_F(HostHalTest, DestroyWhileEventsFlowNeitherCrashesNorHangs) {
             if (!drop_on_reader) keep.clear();
             while (drop_on_reader && !dropped) std::this_thread::yield();
         });
-        EXPECT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+        EXPECT_EQ(done.wait_for(3s), std::future_status::ready);
         stop = true;
         shutdown(peer_.get(), SHUT_RDWR);  // wakes a flood writer blocked on a full buffer
         flood.join();
     }
 }
 
-TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
-    Bytes command(3 + 255, 0);
-    command[2] = 255;
-    const auto begin = std::chrono::steady_clock::now();
-    while (hal_->sendHciCommand(command).isOk()) {
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
-    EXPECT_EQ(hostLog(), std::vector<std::string>{"E HCI transport test: write failed: the "
-                                                  "controller took no data for 2000 ms"});
-    EXPECT_FALSE(hal_->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
-}
-
 TEST_F(HostHalTest, CloseFromInsideACallbackAndAgainstABlockedCallback) {
-    cb_->onEvent([this] { hal_->close(); });
+    cb_->onEvent([this] { (void)hal_->close().isOk(); });
     ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x01, 0x00, 0x04, 0x01, 0x00}));
     cb_->await(&cb_->events, 1);
-    std::this_thread::sleep_for(milliseconds(100));
+    std::this_thread::sleep_for(100ms);
     EXPECT_EQ(cb_->await(&cb_->events, 0).size(), 1u);  // nothing after close
 
     // A callback waiting on a lock that the closer holds: close stops waiting for it.
-    SetUp();
+    open();
     auto session = std::make_shared<std::mutex>();  // may outlive the test in the reader
     cb_->onEvent([session] { std::lock_guard<std::mutex> lock(*session); });
     std::unique_lock<std::mutex> held(*session);
@@ -168,11 +175,10 @@ TEST_F(HostHalTest, CloseFromInsideACallbackAndAgainstABlockedCallback) {
     cb_->await(&cb_->events, 1);
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_TRUE(hal_->close().isOk());
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
     held.unlock();
-    EXPECT_EQ(hostLog(), std::vector<std::string>{"I HCI transport test: reader still busy in a "
-                                                  "callback after 1000 ms; left to finish on its "
-                                                  "own"});
+    EXPECT_EQ(hostLog(), Lines{"I HCI transport test: reader still busy in a callback after "
+                               "1000 ms; left to finish on its own"});
 }
 
 }  // namespace

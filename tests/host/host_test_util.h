@@ -1,14 +1,16 @@
-// Shared pieces of the host platform's tests: recording callbacks, the peer's raw I/O and
-// the platform's own log lines.
+// Shared pieces of the host platform's tests: recording callbacks, the peer's raw I/O, the
+// platform's own log lines and btsnoop files built in memory.
 #pragma once
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,8 +27,10 @@ using namespace orvalinquist::host;
 using ::android::sp;
 using ::android::hardware::hidl_vec;
 using ::android::hardware::Return;
+using ::android::hardware::bluetooth::V1_0::IBluetoothHci;
 using Bytes = std::vector<uint8_t>;
 using Packets = std::vector<Bytes>;
+using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
 
 class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoothHciCallbacks {
@@ -41,7 +45,7 @@ class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoo
     // A copy of `list` once it holds `n` packets, or after 3 s.
     Packets await(const Packets* list, size_t n) {
         std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait_for(lock, std::chrono::seconds(3), [&] { return list->size() >= n; });
+        cv_.wait_for(lock, 3s, [&] { return list->size() >= n; });
         return *list;
     }
     // Runs after each later event, outside the lock.
@@ -102,19 +106,43 @@ inline bool writeBytes(int fd, const Bytes& bytes) {
     return n == static_cast<ssize_t>(bytes.size());
 }
 
-// The host platform's own log lines, "E " or "I " before each text.
-inline std::vector<std::string> hostLog() {
-    std::vector<std::string> out;
-    for (const auto& line : testsupport::logLines()) {
-        if (line.tag == kHostLogTag) out.push_back((line.priority == 6 ? "E " : "I ") + line.text);
+// The host platform's own log lines, "E " or "I " before each text, once there are `n`
+// of them or after 3 s.
+inline Lines hostLog(size_t n = 0) {
+    Lines out;
+    for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(10ms)) {
+        out.clear();
+        for (const auto& line : testsupport::logLines()) {
+            if (line.tag == kHostLogTag)
+                out.push_back((line.priority == 6 ? "E " : "I ") + line.text);
+        }
+        if (out.size() >= n) break;
     }
     return out;
 }
 
-// The platform's log once it holds `n` lines, or after 3 s.
-inline std::vector<std::string> awaitHostLog(size_t n) {
-    for (int i = 0; i < 300 && hostLog().size() < n; ++i) std::this_thread::sleep_for(10ms);
-    return hostLog();
-}
+// A btsnoop file: the header, then records added one by one.
+struct Capture {
+    explicit Capture(uint32_t datalink) : bytes{'b', 't', 's', 'n', 'o', 'o', 'p', 0} {
+        be(1, 4), be(datalink, 4);
+    }
+    Capture& be(uint64_t value, int size) {
+        while (size-- > 0) bytes.push_back(static_cast<uint8_t>(value >> 8 * size));
+        return *this;
+    }
+    Capture& add(uint32_t flags, uint64_t micros, const Bytes& packet) {
+        be(packet.size(), 4).be(packet.size(), 4).be(flags, 4).be(0, 4).be(micros, 8);
+        bytes.insert(bytes.end(), packet.begin(), packet.end());
+        return *this;
+    }
+    std::string save(const std::string& name) const {
+        const std::string path = testing::TempDir() + "/" + name + std::to_string(getpid());
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    Bytes bytes;
+};
 
 }  // namespace hosttest

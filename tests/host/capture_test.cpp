@@ -1,0 +1,207 @@
+// btsnoop captures: the one BT_HCI_SNOOP writes, and replay:FILE, a controller played from one.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <iterator>
+
+#include "host_test_util.h"
+
+namespace hosttest {
+namespace {
+
+constexpr uint64_t kUnixEpoch = 0x00dcddb30f2f8000ULL;  // in the btsnoop clock
+constexpr uint64_t kT0 = kUnixEpoch + 1'700'000'000'000'000ULL;
+
+uint64_t be(const Bytes& b, size_t at, int size) {
+    uint64_t value = 0;
+    while (size-- > 0) value = value << 8 | b[at++];
+    return value;
+}
+
+TEST(CaptureTest, SnoopRecordsEachPacketWithItsDirectionAndTime) {
+    const std::string path = Capture(1002).save("snoop");
+    auto [ours, peer] = socketPair();
+    std::string error;
+    sp<HostHal> hal = halOn(std::move(ours), Framing::kStream, BtSnoopWriter::open(path, &error));
+    sp<RecordingCallbacks> cb = new RecordingCallbacks();
+    ASSERT_TRUE(hal->initialize(cb).isOk());
+    const uint64_t before = kUnixEpoch + std::chrono::duration_cast<std::chrono::microseconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count();
+    ASSERT_TRUE(hal->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
+    ASSERT_TRUE(writeBytes(peer.get(), {0x02, 0x01, 0x00, 0x01, 0x00, 0xaa, 0x04, 0x01, 0x00}));
+    cb->await(&cb->events, 1);
+    hal.clear();  // joins the reader, so the capture is complete
+
+    std::ifstream file(path, std::ios::binary);
+    Bytes got((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    for (size_t at = 16; at + 24 <= got.size(); at += 24 + be(got, at, 4)) {
+        EXPECT_TRUE(be(got, at + 16, 8) >= before && be(got, at + 16, 8) < before + 10'000'000);
+        std::fill(got.begin() + at + 16, got.begin() + at + 24, 0);  // compared above
+    }
+    // Flags: bit 0 received, bit 1 command or event.
+    EXPECT_EQ(got, Capture(1002)
+                       .add(2, 0, {0x01, 0x03, 0x0c, 0x00})
+                       .add(1, 0, {0x02, 0x01, 0x00, 0x01, 0x00, 0xaa})
+                       .add(3, 0, {0x04, 0x01, 0x00})
+                       .bytes);
+    unlink(path.c_str());
+}
+
+const Bytes kPhone = {1, 2, 3, 4, 5, 6}, kSpeaker = {7, 8, 9, 10, 11, 12},
+            kTag = {13, 14, 15, 16, 17, 18}, kStranger = {19, 20, 21, 22, 23, 24};
+const Bytes kInquiry = {0x01, 0x04, 0x05, 0x33, 0x8b, 0x9e, 0x0a, 0x00};
+const Bytes kScanOn = {0x0c, 0x20, 0x02, 0x01, 0x00};
+
+Bytes cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+Bytes event(uint8_t code, const Bytes& params, size_t size = 0) {
+    Bytes e = cat({code, static_cast<uint8_t>(std::max(size, params.size()))}, params);
+    e.resize(2 + e[1], 0);
+    return e;
+}
+Bytes nameComplete(uint8_t status, const Bytes& address, const std::string& name = "") {
+    return event(0x07, cat(cat({status}, address), Bytes(name.begin(), name.end())), 255);
+}
+Bytes commandStatus(uint16_t opcode) {
+    return event(0x0f, {0, 1, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8)});
+}
+
+const Bytes kResult = event(0x02, cat(cat({1}, kPhone), {1, 0, 0, 0x0c, 0x02, 0x5a, 0, 0}));
+const Bytes kResultRssi =
+    event(0x22, cat(cat({1}, kStranger), {1, 0, 0x04, 0x04, 0x24, 0, 0, 0xc0}));
+const Bytes kExtended = event(0x2f,
+                              cat(cat({1}, kSpeaker), {1, 0, 0x14, 0x04, 0x2c, 0, 0, 0xc9, 8, 0x09,
+                                                       'S', 'p', 'e', 'a', 'k', 'e', 'r'}),
+                              255);
+const Bytes kAdvert =
+    event(0x3e, cat(cat({0x02, 1, 0x00, 0x01}, kTag), {4, 3, 0x08, 'T', 'a', 0xb5}));
+
+// One session of one controller, times in ms: the commands (type 1) that start the inquiry
+// and the scan, the air events (type 4), a name the controller once got, a Command Status of
+// a command that takes one.
+const std::vector<std::tuple<int, uint8_t, Bytes>> kSession = {
+    {0, 1, kInquiry},
+    {2, 4, commandStatus(0x0401)},
+    {100, 4, kResult},
+    {110, 4, nameComplete(0, kPhone, "Phone")},
+    {200, 4, kResultRssi},
+    {250, 1, kScanOn},
+    {300, 4, kExtended},
+    {400, 4, kAdvert},
+    {500, 4, commandStatus(0x0405)},
+};
+
+// The session as an H4 capture, or as a monitor capture in which controller 1 holds it:
+// controller 0 only sends, controller 2 comes later.
+Capture session(uint32_t datalink) {
+    Capture c(datalink);
+    if (datalink == 2001) c.add(0 << 16 | 2, kT0, {0x03, 0x0c, 0x00});
+    for (const auto& [ms, type, packet] : kSession) {
+        if (datalink == 1002) c.add(type == 1 ? 2 : 3, kT0 + ms * 1000, cat({type}, packet));
+        if (datalink == 2001) c.add(1 << 16 | (type == 1 ? 2 : 3), kT0 + ms * 1000, packet);
+    }
+    if (datalink == 2001) c.add(2 << 16 | 3, kT0 + 50'000, kResult);
+    return c;
+}
+
+TEST(ReplayTest, AnswersCommandsAndPlaysTheCapturedAir) {
+    for (uint32_t datalink : {1002, 2001}) {
+        const std::string path = session(datalink).save("session");
+        testsupport::clearLog();
+        sp<IBluetoothHci> hal = openHal(("replay:" + path).c_str(), nullptr);
+        ASSERT_NE(hal, nullptr);
+        const std::string name = "I HCI transport replay:" + path;
+        EXPECT_EQ(hostLog(), (Lines{name + ": " +
+                                        (datalink == 1002 ? ""
+                                                          : "controller index 1 (3 in the "
+                                                            "capture; the first with events): ") +
+                                        "3 inquiry and 1 LE advertising events, 3 names",
+                                    name + " open"}));
+        unlink(path.c_str());
+        sp<RecordingCallbacks> cb = new RecordingCallbacks();
+        ASSERT_TRUE(hal->initialize(cb).isOk());
+        Packets want;
+        // Sends `command` and expects `events` back, the last not before `ms`.
+        auto expect = [&](const Bytes& command, const Packets& events, int ms = 0) {
+            const auto begin = std::chrono::steady_clock::now();
+            ASSERT_TRUE(hal->sendHciCommand(command).isOk());
+            want.insert(want.end(), events.begin(), events.end());
+            EXPECT_EQ(cb->await(&cb->events, want.size()), want);
+            EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(ms));
+        };
+        expect({0x03, 0x0c, 0x00}, {{0x0e, 0x04, 0x01, 0x03, 0x0c, 0x00}});
+        expect({0x05, 0x04, 0x00}, {commandStatus(0x0405)});
+        expect(kInquiry, {commandStatus(0x0401), kResult, kResultRssi, kExtended}, 250);
+        expect(kScanOn, {{0x0e, 0x04, 0x01, 0x0c, 0x20, 0x00}, kAdvert}, 100);
+        for (const auto& [address, status, name] :
+             {std::tuple(kPhone, 0, "Phone"), std::tuple(kSpeaker, 0, "Speaker"),
+              std::tuple(kTag, 0, "Ta"), std::tuple(kStranger, 4, "")}) {
+            expect(cat(cat({0x19, 0x04, 0x0a}, address), {1, 0, 0, 0}),
+                   {commandStatus(0x0419), nameComplete(status, address, name)});
+        }
+    }
+}
+
+TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
+    Bytes cut = Capture(1002).add(3, kT0, {0x04, 0x01, 0x00}).add(3, kT0, cat({4}, kResult)).bytes;
+    cut.resize(cut.size() - 2);
+    const std::pair<Bytes, std::string> cases[] = {
+        {{'h', 'e', 'l', 'l', 'o'}, "not a btsnoop capture: no btsnoop header at byte 0"},
+        {Capture(1001).bytes,
+         "btsnoop datalink 1001 at byte 12 cannot be replayed; replayed are 1002 (H4) and 2001 "
+         "(Linux monitor)"},
+        {cut,
+         "capture cut short: the record at byte 43 needs 42 bytes, the file holds 40 from there"},
+        {Capture(2001).add(3, kT0, {0x0e, 0x04, 0x01}).bytes,
+         "the record at byte 16 holds a malformed HCI event"},
+    };
+    for (const auto& [bytes, error] : cases) {
+        Capture file(0);
+        file.bytes = bytes;
+        const std::string path = file.save("bad");
+        testsupport::clearLog();
+        EXPECT_EQ(openHal(("replay:" + path).c_str(), nullptr), nullptr);
+        EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport replay:" + path + ": " + error});
+        unlink(path.c_str());
+    }
+}
+
+// Advertising reports stream in while the last reference goes, on the test's thread or the
+// reader's own; the replay thread ends with the HAL.
+TEST(ReplayTest, DroppingTheHalMidReplayNeitherCrashesNorHangs) {
+    Capture c(1002);
+    c.add(2, kT0, cat({1}, kScanOn));
+    for (int i = 0; i < 3000; ++i) c.add(3, kT0 + 1000 * (i / 10), cat({4}, kAdvert));
+    const std::string path = c.save("flood");
+    for (bool drop_on_reader : {false, true}) {
+        sp<IBluetoothHci> hal = openHal(("replay:" + path).c_str(), nullptr);
+        sp<RecordingCallbacks> cb = new RecordingCallbacks();
+        ASSERT_TRUE(hal != nullptr && hal->initialize(cb).isOk());
+        sp<IBluetoothHci> keep = hal;
+        std::atomic<bool> dropped{false};
+        if (drop_on_reader) {
+            cb->onEvent([&] {  // only the reader touches `keep` from here on
+                if (keep == nullptr) return;
+                keep.clear();
+                dropped = true;
+            });
+        }
+        ASSERT_TRUE(hal->sendHciCommand(kScanOn).isOk());
+        cb->await(&cb->events, 20);
+        auto done = std::async(std::launch::async, [&] {
+            if (!drop_on_reader) EXPECT_TRUE(hal->close().isOk());
+            hal.clear();
+            if (!drop_on_reader) keep.clear();
+            while (drop_on_reader && !dropped) std::this_thread::yield();
+        });
+        EXPECT_EQ(done.wait_for(3s), std::future_status::ready);
+    }
+    unlink(path.c_str());
+}
+
+}  // namespace
+}  // namespace hosttest
