@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -35,11 +35,28 @@ inline std::string findInPath(const std::string& program) {
     return std::string();
 }
 
-struct ResultRow {
-    std::string address, name;
-    int rssi;
-    std::string type, addrType, connectable;
-};
+// The device rows of a results file, after its header lines (timestamp left out): address
+// to "name|type|address type|connectable".
+inline std::map<std::string, std::string> resultRows(const std::string& path) {
+    std::stringstream in(testsupport::readFile(path));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::map<std::string, std::string> rows;
+    const bool header = lines.size() >= 5 && lines[0] == "# Bluetooth Device Scan Results" &&
+                        lines[2] == "# Total devices: " + std::to_string(lines.size() - 5) &&
+                        lines[4] == "# Address,Name,RSSI,Type,AddrType,Connectable";
+    EXPECT_TRUE(header) << in.str();
+    for (size_t i = 5; header && i < lines.size(); ++i) {
+        std::vector<std::string> f;
+        std::stringstream fields(lines[i]);
+        for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
+        EXPECT_EQ(f.size(), 6u) << lines[i];
+        if (f.size() == 6) {
+            rows[f[0]] = f[1].substr(1, f[1].size() - 2) + "|" + f[3] + "|" + f[4] + "|" + f[5];
+        }
+    }
+    return rows;
+}
 
 class BtvirtTest : public ::testing::Test {
   protected:
@@ -79,50 +96,6 @@ class BtvirtTest : public ::testing::Test {
         args.insert(args.begin(), ORVALINQUIST_BINARY);
         env.push_back(std::string("BT_HCI_TRANSPORT=unix:") + kBtvirtSocket);
         return std::make_unique<ChildProcess>(args, env);
-    }
-
-    // Runs `scan -t seconds -o FILE options`, calls `during` once the scan runs, and expects
-    // exit 0 and nothing on stdout.
-    ProcessResult scan(int seconds, const std::string& file,
-                       const std::vector<std::string>& options = {},
-                       const std::function<void()>& during = {}) {
-        std::vector<std::string> args = {"scan", "-t", std::to_string(seconds), "-o",
-                                         dir_.file(file)};
-        args.insert(args.end(), options.begin(), options.end());
-        auto tool = startTool(args);
-        std::string scanning = "Scanning for " + std::to_string(seconds) + " seconds...";
-        EXPECT_TRUE(tool->waitForOutput(scanning, milliseconds(20000))) << tool->output();
-        if (during) during();
-        ProcessResult result = tool->wait(milliseconds(40000));
-        EXPECT_TRUE(result.exitedWith(0)) << result.describe();
-        EXPECT_EQ(result.out, "");
-        return result;
-    }
-
-    // The rows of a results file in the test's directory, after checking its header.
-    std::vector<ResultRow> results(const std::string& file) {
-        std::stringstream in(testsupport::readFile(dir_.file(file)));
-        std::vector<std::string> lines;
-        std::vector<ResultRow> rows;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        bool header = lines.size() >= 5 && lines[0] == "# Bluetooth Device Scan Results" &&
-                      lines[1].rfind("# Timestamp: ", 0) == 0 &&
-                      lines[2] == "# Total devices: " + std::to_string(lines.size() - 5) &&
-                      lines[3] == "#" &&
-                      lines[4] == "# Address,Name,RSSI,Type,AddrType,Connectable";
-        EXPECT_TRUE(header) << in.str();
-        for (size_t i = 5; header && i < lines.size(); ++i) {
-            std::vector<std::string> f;
-            std::stringstream fields(lines[i]);
-            for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
-            if (f.size() != 6 || f[1].size() < 2 || f[1].front() != '"' || f[1].back() != '"') {
-                ADD_FAILURE() << "bad line: " << lines[i];
-            } else {
-                rows.push_back(
-                    {f[0], f[1].substr(1, f[1].size() - 2), atoi(f[2].c_str()), f[3], f[4], f[5]});
-            }
-        }
-        return rows;
     }
 
     testsupport::TempDir dir_;
