@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <future>
 #include <iterator>
 
@@ -10,8 +11,29 @@
 namespace hosttest {
 namespace {
 
-constexpr uint64_t kUnixEpoch = 0x00dcddb30f2f8000ULL;  // in the btsnoop clock
+constexpr uint64_t kUnixEpoch = 0x00dcddb30f2f8000ULL;  // on the btsnoop clock
 constexpr uint64_t kT0 = kUnixEpoch + 1'700'000'000'000'000ULL;
+
+// A btsnoop file, built record by record.
+struct Capture {
+    explicit Capture(uint32_t datalink) { be(0x6274736e6f6f7000, 8).be(1, 4).be(datalink, 4); }
+    Capture& be(uint64_t value, int size) {
+        while (size-- > 0) bytes.push_back(static_cast<uint8_t>(value >> 8 * size));
+        return *this;
+    }
+    Capture& add(uint32_t flags, uint64_t micros, const Bytes& packet) {
+        be(packet.size(), 4).be(packet.size(), 4).be(flags, 4).be(0, 4).be(micros, 8);
+        bytes.insert(bytes.end(), packet.begin(), packet.end());
+        return *this;
+    }
+    std::string save() const {
+        const std::string path = testing::TempDir() + "/capture." + std::to_string(getpid());
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return path;
+    }
+    Bytes bytes;
+};
 
 uint64_t be(const Bytes& b, size_t at, int size) {
     uint64_t value = 0;
@@ -20,7 +42,7 @@ uint64_t be(const Bytes& b, size_t at, int size) {
 }
 
 TEST(CaptureTest, SnoopRecordsEachPacketWithItsDirectionAndTime) {
-    const std::string path = Capture(1002).save("snoop");
+    const std::string path = Capture(0).save();
     auto [ours, peer] = socketPair();
     std::string error;
     sp<HostHal> hal = halOn(std::move(ours), Framing::kStream, BtSnoopWriter::open(path, &error));
@@ -33,12 +55,11 @@ TEST(CaptureTest, SnoopRecordsEachPacketWithItsDirectionAndTime) {
     ASSERT_TRUE(writeBytes(peer.get(), {0x02, 0x01, 0x00, 0x01, 0x00, 0xaa, 0x04, 0x01, 0x00}));
     cb->await(&cb->events, 1);
     hal.clear();  // joins the reader, so the capture is complete
-
     std::ifstream file(path, std::ios::binary);
     Bytes got((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     for (size_t at = 16; at + 24 <= got.size(); at += 24 + be(got, at, 4)) {
         EXPECT_TRUE(be(got, at + 16, 8) >= before && be(got, at + 16, 8) < before + 10'000'000);
-        std::fill(got.begin() + at + 16, got.begin() + at + 24, 0);  // compared above
+        std::fill(got.begin() + at + 16, got.begin() + at + 24, 0);  // checked
     }
     // Flags: bit 0 received, bit 1 command or event.
     EXPECT_EQ(got, Capture(1002)
@@ -49,55 +70,45 @@ TEST(CaptureTest, SnoopRecordsEachPacketWithItsDirectionAndTime) {
     unlink(path.c_str());
 }
 
-const Bytes kPhone = {1, 2, 3, 4, 5, 6}, kSpeaker = {7, 8, 9, 10, 11, 12},
-            kTag = {13, 14, 15, 16, 17, 18}, kStranger = {19, 20, 21, 22, 23, 24};
-const Bytes kInquiry = {0x01, 0x04, 0x05, 0x33, 0x8b, 0x9e, 0x0a, 0x00};
-const Bytes kScanOn = {0x0c, 0x20, 0x02, 0x01, 0x00};
-
-Bytes cat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 Bytes event(uint8_t code, const Bytes& params, size_t size = 0) {
     Bytes e = cat({code, static_cast<uint8_t>(std::max(size, params.size()))}, params);
     e.resize(2 + e[1], 0);
     return e;
 }
-Bytes nameComplete(uint8_t status, const Bytes& address, const std::string& name = "") {
+Bytes nameComplete(uint8_t status, const Bytes& address, const std::string& name) {
     return event(0x07, cat(cat({status}, address), Bytes(name.begin(), name.end())), 255);
 }
-Bytes commandStatus(uint16_t opcode) {
-    return event(0x0f, {0, 1, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8)});
+Bytes commandStatus(uint8_t ocf, uint8_t ogf_bits) {
+    return event(0x0f, {0, 1, ocf, ogf_bits});
 }
 
+const Bytes kPhone = {1, 2, 3, 4, 5, 6}, kSpeaker = {7, 8, 9, 1, 2, 3}, kTag = {4, 5, 6, 7, 8, 9},
+            kNoName = {9, 9, 9, 9, 9, 9};
+const Bytes kInquiry = {0x01, 0x04, 0x05, 0x33, 0x8b, 0x9e, 0x0a, 0x00};
+const Bytes kScanOn = {0x0c, 0x20, 0x02, 0x01, 0x00};
 const Bytes kResult = event(0x02, cat(cat({1}, kPhone), {1, 0, 0, 0x0c, 0x02, 0x5a, 0, 0}));
-const Bytes kResultRssi =
-    event(0x22, cat(cat({1}, kStranger), {1, 0, 0x04, 0x04, 0x24, 0, 0, 0xc0}));
-const Bytes kExtended = event(0x2f,
-                              cat(cat({1}, kSpeaker), {1, 0, 0x14, 0x04, 0x2c, 0, 0, 0xc9, 8, 0x09,
-                                                       'S', 'p', 'e', 'a', 'k', 'e', 'r'}),
-                              255);
+const Bytes kRssiResult = event(0x22, cat(cat({1}, kNoName), {1, 0, 4, 4, 0x24, 0, 0, 0xc0}));
+const Bytes kExtended = event(
+    0x2f, cat(cat({1}, kSpeaker), {1, 0, 4, 4, 0x24, 0, 0, 0xc9, 4, 0x09, 'S', 'p', 'k'}), 255);
 const Bytes kAdvert =
     event(0x3e, cat(cat({0x02, 1, 0x00, 0x01}, kTag), {4, 3, 0x08, 'T', 'a', 0xb5}));
 
-// One session of one controller, times in ms: the commands (type 1) that start the inquiry
-// and the scan, the air events (type 4), a name the controller once got, a Command Status of
-// a command that takes one.
-const std::vector<std::tuple<int, uint8_t, Bytes>> kSession = {
+// One controller's session, ms apart: commands (type 1) that start the inquiry and the scan,
+// air events, the name a request once got, the Command Status of another command.
+const std::tuple<int, uint8_t, Bytes> kSession[] = {
     {0, 1, kInquiry},
-    {2, 4, commandStatus(0x0401)},
     {100, 4, kResult},
     {110, 4, nameComplete(0, kPhone, "Phone")},
-    {200, 4, kResultRssi},
+    {200, 4, kRssiResult},
     {250, 1, kScanOn},
     {300, 4, kExtended},
     {400, 4, kAdvert},
-    {500, 4, commandStatus(0x0405)},
+    {500, 4, commandStatus(0x05, 0x04)},
 };
 
-// The session as an H4 capture, or as a monitor capture in which controller 1 holds it:
-// controller 0 only sends, controller 2 comes later.
-Capture session(uint32_t datalink) {
+// As an H4 capture, or as a monitor capture in which controller 1 holds the session,
+// controller 0 only sends and controller 2 comes later.
+std::string saveSession(uint32_t datalink) {
     Capture c(datalink);
     if (datalink == 2001) c.add(0 << 16 | 2, kT0, {0x03, 0x0c, 0x00});
     for (const auto& [ms, type, packet] : kSession) {
@@ -105,23 +116,21 @@ Capture session(uint32_t datalink) {
         if (datalink == 2001) c.add(1 << 16 | (type == 1 ? 2 : 3), kT0 + ms * 1000, packet);
     }
     if (datalink == 2001) c.add(2 << 16 | 3, kT0 + 50'000, kResult);
-    return c;
+    return c.save();
 }
 
-TEST(ReplayTest, AnswersCommandsAndPlaysTheCapturedAir) {
+TEST(ReplayTest, AnswersCommandsAndPlaysTheCapturedAirWithItsSpacing) {
     for (uint32_t datalink : {1002, 2001}) {
-        const std::string path = session(datalink).save("session");
+        const std::string path = saveSession(datalink);
         testsupport::clearLog();
         sp<IBluetoothHci> hal = openHal(("replay:" + path).c_str(), nullptr);
+        unlink(path.c_str());
         ASSERT_NE(hal, nullptr);
         const std::string name = "I HCI transport replay:" + path;
-        EXPECT_EQ(hostLog(), (Lines{name + ": " +
-                                        (datalink == 1002 ? ""
-                                                          : "controller index 1 (3 in the "
-                                                            "capture; the first with events): ") +
+        const char* index = "controller index 1 (3 in the capture; the first with events): ";
+        EXPECT_EQ(hostLog(), (Lines{name + ": " + (datalink == 2001 ? index : "") +
                                         "3 inquiry and 1 LE advertising events, 3 names",
                                     name + " open"}));
-        unlink(path.c_str());
         sp<RecordingCallbacks> cb = new RecordingCallbacks();
         ASSERT_TRUE(hal->initialize(cb).isOk());
         Packets want;
@@ -134,35 +143,36 @@ TEST(ReplayTest, AnswersCommandsAndPlaysTheCapturedAir) {
             EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(ms));
         };
         expect({0x03, 0x0c, 0x00}, {{0x0e, 0x04, 0x01, 0x03, 0x0c, 0x00}});
-        expect({0x05, 0x04, 0x00}, {commandStatus(0x0405)});
-        expect(kInquiry, {commandStatus(0x0401), kResult, kResultRssi, kExtended}, 250);
+        expect({0x05, 0x04, 0x00}, {commandStatus(0x05, 0x04)});
+        expect(kInquiry, {commandStatus(0x01, 0x04), kResult, kRssiResult, kExtended}, 250);
         expect(kScanOn, {{0x0e, 0x04, 0x01, 0x0c, 0x20, 0x00}, kAdvert}, 100);
         for (const auto& [address, status, name] :
-             {std::tuple(kPhone, 0, "Phone"), std::tuple(kSpeaker, 0, "Speaker"),
-              std::tuple(kTag, 0, "Ta"), std::tuple(kStranger, 4, "")}) {
+             {std::tuple(kPhone, 0, "Phone"), std::tuple(kSpeaker, 0, "Spk"),
+              std::tuple(kTag, 0, "Ta"), std::tuple(kNoName, 4, "")}) {
             expect(cat(cat({0x19, 0x04, 0x0a}, address), {1, 0, 0, 0}),
-                   {commandStatus(0x0419), nameComplete(status, address, name)});
+                   {commandStatus(0x19, 0x04), nameComplete(status, address, name)});
         }
     }
 }
 
 TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
-    Bytes cut = Capture(1002).add(3, kT0, {0x04, 0x01, 0x00}).add(3, kT0, cat({4}, kResult)).bytes;
-    cut.resize(cut.size() - 2);
-    const std::pair<Bytes, std::string> cases[] = {
-        {{'h', 'e', 'l', 'l', 'o'}, "not a btsnoop capture: no btsnoop header at byte 0"},
-        {Capture(1001).bytes,
-         "btsnoop datalink 1001 at byte 12 cannot be replayed; replayed are 1002 (H4) and 2001 "
-         "(Linux monitor)"},
+    Capture cut = Capture(1002).add(3, kT0, {0x04, 0x01, 0x00}).add(3, kT0, cat({4}, kResult));
+    cut.bytes.resize(cut.bytes.size() - 2);
+    Capture text(0);
+    text.bytes = {'h', 'e', 'l', 'l', 'o'};
+    const std::pair<Capture, std::string> cases[] = {
+        {text, "not a btsnoop capture: no btsnoop header at byte 0"},
+        {Capture(1001),
+         "btsnoop datalink 1001 at byte 12 cannot be replayed; replayed are 1002 "
+         "(H4) and 2001 (Linux monitor)"},
         {cut,
-         "capture cut short: the record at byte 43 needs 42 bytes, the file holds 40 from there"},
-        {Capture(2001).add(3, kT0, {0x0e, 0x04, 0x01}).bytes,
+         "capture cut short: the record at byte 43 needs 42 bytes, the file holds 40 from "
+         "there"},
+        {Capture(2001).add(3, kT0, {0x0e, 0x04, 0x01}),
          "the record at byte 16 holds a malformed HCI event"},
     };
-    for (const auto& [bytes, error] : cases) {
-        Capture file(0);
-        file.bytes = bytes;
-        const std::string path = file.save("bad");
+    for (const auto& [capture, error] : cases) {
+        const std::string path = capture.save();
         testsupport::clearLog();
         EXPECT_EQ(openHal(("replay:" + path).c_str(), nullptr), nullptr);
         EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport replay:" + path + ": " + error});
@@ -170,13 +180,13 @@ TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
     }
 }
 
-// Advertising reports stream in while the last reference goes, on the test's thread or the
-// reader's own; the replay thread ends with the HAL.
+// Reports stream in while the last reference goes, on the test's thread after a close or on
+// the reader's own; the replay thread ends with the HAL.
 TEST(ReplayTest, DroppingTheHalMidReplayNeitherCrashesNorHangs) {
-    Capture c(1002);
-    c.add(2, kT0, cat({1}, kScanOn));
-    for (int i = 0; i < 3000; ++i) c.add(3, kT0 + 1000 * (i / 10), cat({4}, kAdvert));
-    const std::string path = c.save("flood");
+    Capture flood(1002);
+    flood.add(2, kT0, cat({1}, kScanOn));
+    for (int i = 0; i < 3000; ++i) flood.add(3, kT0 + 100 * i, cat({4}, kAdvert));
+    const std::string path = flood.save();
     for (bool drop_on_reader : {false, true}) {
         sp<IBluetoothHci> hal = openHal(("replay:" + path).c_str(), nullptr);
         sp<RecordingCallbacks> cb = new RecordingCallbacks();

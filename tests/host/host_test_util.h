@@ -1,16 +1,14 @@
-// Shared pieces of the host platform's tests: recording callbacks, the peer's raw I/O, the
-// platform's own log lines and btsnoop files built in memory.
+// Shared pieces of the host platform's tests: recording callbacks, the peer's raw I/O and
+// the platform's own log lines.
 #pragma once
 
 #include <errno.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -73,6 +71,11 @@ class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoo
     std::condition_variable cv_;
 };
 
+inline Bytes cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 inline std::pair<UniqueFd, UniqueFd> socketPair(int type = SOCK_STREAM) {
     int fds[2] = {-1, -1};
     if (socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, fds) != 0) return {};
@@ -87,15 +90,15 @@ inline sp<HostHal> halOn(UniqueFd fd, Framing framing = Framing::kStream,
 }
 
 // Up to `size` bytes: what arrives until then or until `ms` pass without a byte.
-inline Bytes readBytes(int fd, size_t size = 4096, int ms = 3000) {
-    Bytes out;
-    uint8_t buf[4096];
-    pollfd p{fd, POLLIN, 0};
-    while (out.size() < size && poll(&p, 1, ms) > 0) {
-        ssize_t n = read(fd, buf, std::min(sizeof(buf), size - out.size()));
+inline Bytes readBytes(int fd, size_t size, int ms = 3000) {
+    Bytes out(size);
+    size_t got = 0;
+    for (pollfd p{fd, POLLIN, 0}; got < size && poll(&p, 1, ms) > 0;) {
+        ssize_t n = read(fd, out.data() + got, size - got);
         if (n <= 0) break;
-        out.insert(out.end(), buf, buf + n);
+        got += static_cast<size_t>(n);
     }
+    out.resize(got);
     return out;
 }
 
@@ -106,8 +109,7 @@ inline bool writeBytes(int fd, const Bytes& bytes) {
     return n == static_cast<ssize_t>(bytes.size());
 }
 
-// The host platform's own log lines, "E " or "I " before each text, once there are `n`
-// of them or after 3 s.
+// The platform's own lines, "E " or "I " before each text, once there are `n` or after 3 s.
 inline Lines hostLog(size_t n = 0) {
     Lines out;
     for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(10ms)) {
@@ -120,29 +122,5 @@ inline Lines hostLog(size_t n = 0) {
     }
     return out;
 }
-
-// A btsnoop file: the header, then records added one by one.
-struct Capture {
-    explicit Capture(uint32_t datalink) : bytes{'b', 't', 's', 'n', 'o', 'o', 'p', 0} {
-        be(1, 4), be(datalink, 4);
-    }
-    Capture& be(uint64_t value, int size) {
-        while (size-- > 0) bytes.push_back(static_cast<uint8_t>(value >> 8 * size));
-        return *this;
-    }
-    Capture& add(uint32_t flags, uint64_t micros, const Bytes& packet) {
-        be(packet.size(), 4).be(packet.size(), 4).be(flags, 4).be(0, 4).be(micros, 8);
-        bytes.insert(bytes.end(), packet.begin(), packet.end());
-        return *this;
-    }
-    std::string save(const std::string& name) const {
-        const std::string path = testing::TempDir() + "/" + name + std::to_string(getpid());
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-    Bytes bytes;
-};
 
 }  // namespace hosttest
