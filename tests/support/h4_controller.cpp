@@ -13,16 +13,12 @@ namespace testsupport {
 
 using orvalinquist::host::H4Packet;
 using orvalinquist::host::H4Type;
-using orvalinquist::host::UniqueFd;
+using std::chrono::milliseconds;
 
 namespace {
 
 bool startsWith(const Bytes& bytes, const Bytes& prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
-}
-
-Bytes commandComplete(uint16_t opcode) {
-    return {0x0E, 0x04, 0x01, static_cast<uint8_t>(opcode), static_cast<uint8_t>(opcode >> 8), 0};
 }
 
 }  // namespace
@@ -49,9 +45,9 @@ H4Controller::~H4Controller() {
     ::unlink(path_.c_str());
 }
 
-void H4Controller::onCommand(Bytes prefix, std::vector<ScriptedEvent> events, bool replaceDefault) {
+void H4Controller::onCommand(Bytes prefix, std::vector<ScriptedEvent> events) {
     std::lock_guard<std::mutex> lock(mutex_);
-    rules_.push_back(Rule{std::move(prefix), std::move(events), replaceDefault});
+    rules_.emplace_back(std::move(prefix), std::move(events));
 }
 
 void H4Controller::answerNameRequest(const Bytes& address, const std::string& name) {
@@ -59,13 +55,14 @@ void H4Controller::answerNameRequest(const Bytes& address, const std::string& na
     complete.insert(complete.end(), address.begin(), address.end());
     complete.insert(complete.end(), name.begin(), name.end());
     complete.resize(2 + 0xFF, 0x00);
-    Bytes request = {0x19, 0x04, 0x0A};  // the Remote Name Request the tool sends
+    Bytes request = {0x19, 0x04, 0x0A};  // Remote Name Request for this address
     request.insert(request.end(), address.begin(), address.end());
-    request.insert(request.end(), {0x01, 0x00, 0x00, 0x00});
-    onCommand(request,
-              {{std::chrono::milliseconds(0), {0x0F, 0x04, 0x00, 0x01, 0x19, 0x04}},
-               {std::chrono::milliseconds(300), complete}},
-              /*replaceDefault=*/true);
+    onCommand(request, {{milliseconds(300), complete}});
+}
+
+int H4Controller::connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connections_;
 }
 
 std::vector<ReceivedCommand> H4Controller::commands() const {
@@ -73,13 +70,7 @@ std::vector<ReceivedCommand> H4Controller::commands() const {
     return commands_;
 }
 
-H4Controller::Counts H4Controller::counts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return counts_;
-}
-
-int H4Controller::waitForCommand(const Bytes& prefix, std::chrono::milliseconds timeout,
-                                 size_t from) const {
+int H4Controller::waitForCommand(const Bytes& prefix, milliseconds timeout, size_t from) const {
     std::unique_lock<std::mutex> lock(mutex_);
     int found = -1;
     changed_.wait_for(lock, timeout, [&] {
@@ -91,26 +82,6 @@ int H4Controller::waitForCommand(const Bytes& prefix, std::chrono::milliseconds 
     return found;
 }
 
-bool H4Controller::waitForClosed(int count, std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return counts_.closed >= count; });
-}
-
-// Called with mutex_ held.
-bool H4Controller::writeEvent(const Bytes& event) {
-    Bytes packet = orvalinquist::host::toH4(H4Type::kEvent, event.data(), event.size());
-    return ::send(connection_.get(), packet.data(), packet.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(packet.size());
-}
-
-// Called with mutex_ held.
-void H4Controller::sendDue() {
-    auto due = pending_.begin();
-    for (; due != pending_.end() && due->first <= SteadyClock::now(); ++due)
-        writeEvent(due->second);
-    pending_.erase(pending_.begin(), due);
-}
-
 void H4Controller::serve() {
     while (!stopping_) {
         int timeout = 50;  // also how soon the loop sees stopping_
@@ -118,8 +89,8 @@ void H4Controller::serve() {
             std::lock_guard<std::mutex> lock(mutex_);
             sendDue();
             if (!pending_.empty()) {
-                auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    pending_.front().first - SteadyClock::now());
+                auto wait = std::chrono::duration_cast<milliseconds>(pending_.front().first -
+                                                                     SteadyClock::now());
                 timeout = static_cast<int>(std::clamp<int64_t>(wait.count() + 1, 0, timeout));
             }
         }
@@ -131,59 +102,62 @@ void H4Controller::serve() {
             // A peer that stops reading gets a grace period instead of hanging the controller.
             timeval sendTimeout{1, 0};
             ::setsockopt(connection_.get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof(timeval));
-            counts_.accepted += connection_.valid() ? 1 : 0;
+            connections_ += connection_.valid() ? 1 : 0;
             reassembler_ = {};
         } else if (!readCommands()) {
-            connection_.reset();
-            pending_.clear();
-            ++counts_.closed;
+            hangUp();
         }
         changed_.notify_all();
     }
 }
 
-// Called with mutex_ held.
 bool H4Controller::readCommands() {
     uint8_t buffer[4096];
     ssize_t n = ::recv(connection_.get(), buffer, sizeof(buffer), 0);
     if (n < 0 && errno == EINTR) return true;
     if (n <= 0) return false;
     std::vector<H4Packet> packets;
-    if (!reassembler_.feed(buffer, static_cast<size_t>(n), &packets)) {
-        ++counts_.protocolErrors;  // nothing after the bad byte can be framed any more
-        reassembler_ = {};
-    }
+    // After a byte that is no packet type nothing can be framed any more: start afresh.
+    if (!reassembler_.feed(buffer, static_cast<size_t>(n), &packets)) reassembler_ = {};
     for (H4Packet& packet : packets) {
-        if (packet.type == H4Type::kCommand) {
-            handleCommand(std::move(packet.bytes));
-        } else {
-            ++counts_.protocolErrors;  // the tool sends nothing but commands
-        }
+        if (packet.type == H4Type::kCommand) handleCommand(std::move(packet.bytes));
     }
     return true;
 }
 
-// Called with mutex_ held.
 void H4Controller::handleCommand(Bytes command) {
-    auto now = SteadyClock::now();
-    bool answer = true;
-    for (const Rule& rule : rules_) {
-        if (!startsWith(command, rule.prefix)) continue;
-        answer = answer && !rule.replaceDefault;
-        for (const ScriptedEvent& scripted : rule.events) {
-            pending_.emplace_back(now + scripted.delay, scripted.event);
-        }
+    const auto now = SteadyClock::now();
+    // The Command Complete is due at once, ahead of everything scripted.
+    pending_.emplace(pending_.begin(), now, Bytes{0x0E, 0x04, 0x01, command[0], command[1], 0x00});
+    for (const auto& [prefix, events] : rules_) {
+        if (!startsWith(command, prefix)) continue;
+        for (const ScriptedEvent& e : events) pending_.emplace_back(now + e.delay, e.event);
     }
     std::stable_sort(pending_.begin(), pending_.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    uint16_t opcode = static_cast<uint16_t>(command[0] | (command[1] << 8));
     commands_.push_back(ReceivedCommand{std::move(command), now});
-    if (answer) writeEvent(commandComplete(opcode));
     sendDue();
 }
 
-Bytes leAdvertisingReport(uint8_t eventType, const Bytes& address, const Bytes& data, int8_t rssi) {
-    Bytes event = {0x3E, 0, 0x02, 0x01, eventType, 0x00};
+void H4Controller::sendDue() {
+    auto due = pending_.begin();
+    for (; due != pending_.end() && due->first <= SteadyClock::now(); ++due) {
+        if (due->second.empty()) return hangUp();
+        Bytes packet =
+            orvalinquist::host::toH4(H4Type::kEvent, due->second.data(), due->second.size());
+        ::send(connection_.get(), packet.data(), packet.size(), MSG_NOSIGNAL);
+    }
+    pending_.erase(pending_.begin(), due);
+}
+
+void H4Controller::hangUp() {
+    connection_.reset();
+    pending_.clear();
+}
+
+Bytes leAdvertisingReport(uint8_t eventType, const Bytes& address, const Bytes& data, int8_t rssi,
+                          uint8_t addressType) {
+    Bytes event = {0x3E, 0, 0x02, 0x01, eventType, addressType};
     event.insert(event.end(), address.begin(), address.end());
     event.push_back(static_cast<uint8_t>(data.size()));
     event.insert(event.end(), data.begin(), data.end());

@@ -28,7 +28,7 @@ struct ReceivedCommand {
 
 struct ScriptedEvent {
     std::chrono::milliseconds delay;  // after the command that triggers it
-    Bytes event;                      // event code, parameter length, parameters
+    Bytes event;  // event code, parameter length, parameters; empty: hang up instead
 };
 
 class H4Controller {
@@ -42,55 +42,47 @@ class H4Controller {
     bool ok() const { return thread_.joinable(); }
     std::string transport() const { return "unix:" + path_; }
 
-    // When a command beginning with `prefix` arrives, `events` follow on the same connection
-    // after their delays, after the Command Complete unless `replaceDefault`.
-    void onCommand(Bytes prefix, std::vector<ScriptedEvent> events, bool replaceDefault = false);
-    // Answers the Remote Name Request for `address` with Command Status, then the name.
+    // When a command beginning with `prefix` arrives, `events` follow its Command Complete on
+    // the same connection, after their delays.
+    void onCommand(Bytes prefix, std::vector<ScriptedEvent> events);
+    // Answers the Remote Name Request for `address` with the name, 300 ms later.
     void answerNameRequest(const Bytes& address, const std::string& name);
 
-    struct Counts {
-        int accepted = 0;
-        int closed = 0;
-        int protocolErrors = 0;  // bytes that were not a well-formed H4 command packet
-    };
-    Counts counts() const;
+    int connections() const;  // accepted so far
+    // The well-formed H4 command packets received, in order.
     std::vector<ReceivedCommand> commands() const;
     // Index of the first command at or after `from` that begins with `prefix`, waiting up to
     // `timeout` for it; -1 when none arrived.
     int waitForCommand(const Bytes& prefix, std::chrono::milliseconds timeout,
                        size_t from = 0) const;
-    // Waits until `count` connections have been closed by the peer.
-    bool waitForClosed(int count, std::chrono::milliseconds timeout) const;
 
   private:
-    struct Rule {
-        Bytes prefix;
-        std::vector<ScriptedEvent> events;
-        bool replaceDefault;
-    };
+    using Rule = std::pair<Bytes, std::vector<ScriptedEvent>>;  // prefix, events
 
+    // All but serve() are called with mutex_ held.
     void serve();
-    bool readCommands();  // false when the connection is finished
+    bool readCommands();  // false when the peer is gone
     void handleCommand(Bytes command);
-    bool writeEvent(const Bytes& event);
     void sendDue();
+    void hangUp();
 
     std::string path_;
     orvalinquist::host::UniqueFd listenFd_;
     orvalinquist::host::UniqueFd connection_;  // one at a time; each run of the tool connects anew
     orvalinquist::host::H4Reassembler reassembler_;
     std::thread thread_;
+    std::atomic<bool> stopping_{false};
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::atomic<bool> stopping_{false};
     std::vector<Rule> rules_;
     std::vector<std::pair<SteadyClock::time_point, Bytes>> pending_;  // in order of due time
     std::vector<ReceivedCommand> commands_;
-    Counts counts_;
+    int connections_ = 0;
 };
 
 // One LE advertising report event; `address` least significant byte first.
-Bytes leAdvertisingReport(uint8_t eventType, const Bytes& address, const Bytes& data, int8_t rssi);
+Bytes leAdvertisingReport(uint8_t eventType, const Bytes& address, const Bytes& data, int8_t rssi,
+                          uint8_t addressType = 0);
 
 }  // namespace testsupport

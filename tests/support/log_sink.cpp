@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 
 namespace testsupport {
@@ -11,7 +10,6 @@ namespace {
 struct Sink {
     std::mutex mutex;
     std::vector<LogLine> lines;
-    bool echo = std::getenv("ORVALINQUIST_TEST_ECHO_LOG") != nullptr;
 };
 
 Sink& sink() {
@@ -39,11 +37,6 @@ void clearLog() {
     sink().lines.clear();
 }
 
-void setLogEcho(bool echo) {
-    std::lock_guard<std::mutex> lock(sink().mutex);
-    sink().echo = echo;
-}
-
 }  // namespace testsupport
 
 extern "C" int __android_log_print(int priority, const char* tag, const char* format, ...) {
@@ -55,9 +48,7 @@ extern "C" int __android_log_print(int priority, const char* tag, const char* fo
     std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
     if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
     va_end(args);
-    testsupport::Sink& s = testsupport::sink();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.echo) std::fprintf(stderr, "[%d %s] %s\n", priority, tag ? tag : "-", text.c_str());
-    s.lines.push_back({priority, tag == nullptr, tag ? tag : "", std::move(text)});
+    std::lock_guard<std::mutex> lock(testsupport::sink().mutex);
+    testsupport::sink().lines.push_back({priority, tag == nullptr, tag ? tag : "", std::move(text)});
     return size;
 }

@@ -17,8 +17,5 @@ std::vector<LogLine> logLines();
 // Texts of the tool's own lines (null tag), in order.
 std::vector<std::string> toolLogTexts();
 void clearLog();
-// Also echo every line to stderr as "[priority tag-or-dash] text" (ORVALINQUIST_TEST_ECHO_LOG=1
-// turns it on from the start).
-void setLogEcho(bool echo);
 
 }  // namespace testsupport

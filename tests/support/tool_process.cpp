@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -32,15 +31,16 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-bool ProcessResult::exitedWith(int code) const {
-    return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == code;
+bool waitUntil(const std::function<bool()>& condition, milliseconds timeout) {
+    for (auto end = std::chrono::steady_clock::now() + timeout; !condition();) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    return true;
 }
 
-bool ProcessResult::sanitizerReport() const {
-    for (const char* marker : {"Sanitizer", "runtime error:", "terminate called"}) {
-        if (err.find(marker) != std::string::npos) return true;
-    }
-    return false;
+bool ProcessResult::exitedWith(int code) const {
+    return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
 
 std::string ProcessResult::describe() const {
@@ -51,23 +51,14 @@ std::string ProcessResult::describe() const {
     return how + "\n--- stderr ---\n" + err + "--- stdout ---\n" + out;
 }
 
-std::vector<LogLine> parseLog(const std::string& err) {
-    static const std::regex kLine(R"(^(\S+) ([VDIWEF]) \d\d-\d\d \d\d:\d\d:\d\d +\d+ +\d+ (.*)$)");
-    std::vector<LogLine> lines;
+std::vector<std::string> toolTexts(const std::string& err) {
+    static const std::regex kLine(
+        R"(^orvalinquist [VDIWEF] \d\d-\d\d \d\d:\d\d:\d\d +\d+ +\d+ (.*)$)");
+    std::vector<std::string> texts;
     std::istringstream stream(err);
     std::smatch match;
     for (std::string line; std::getline(stream, line);) {
-        if (std::regex_match(line, match, kLine)) {
-            lines.push_back({match[2].str()[0], match[1], match[3]});
-        }
-    }
-    return lines;
-}
-
-std::vector<std::string> toolTexts(const std::string& err) {
-    std::vector<std::string> texts;
-    for (const LogLine& line : parseLog(err)) {
-        if (line.tag == "orvalinquist") texts.push_back(line.text);
+        if (std::regex_match(line, match, kLine)) texts.push_back(match[1]);
     }
     return texts;
 }
@@ -75,10 +66,6 @@ std::vector<std::string> toolTexts(const std::string& err) {
 size_t countContaining(const std::vector<std::string>& lines, const std::string& text) {
     return std::count_if(lines.begin(), lines.end(),
                          [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 std::string readFile(const std::string& path) {
@@ -101,15 +88,12 @@ TempDir::~TempDir() {
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, const std::vector<std::string>& env)
     : out_(::memfd_create("stdout", MFD_CLOEXEC)), err_(::memfd_create("stderr", MFD_CLOEXEC)) {
+    // `env` first: getenv takes the first entry of a name.
     std::vector<std::string> envStrings(env);
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string name(*entry, std::strcspn(*entry, "=") + 1);
-        auto same = [&](const std::string& e) { return e.rfind(name, 0) == 0; };
-        if (std::none_of(env.begin(), env.end(), same)) envStrings.emplace_back(*entry);
-    }
     std::vector<char*> args, envp;
     for (auto& s : argv) args.push_back(s.data());
     for (auto& s : envStrings) envp.push_back(s.data());
+    for (char** entry = environ; *entry != nullptr; ++entry) envp.push_back(*entry);
     args.push_back(nullptr);
     envp.push_back(nullptr);
 
@@ -152,26 +136,17 @@ std::string ChildProcess::output(bool fromStderr) const {
 }
 
 bool ChildProcess::waitForOutput(const std::string& text, milliseconds timeout, bool fromStderr) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output(fromStderr).find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(milliseconds(20));
-    }
-    return true;
+    return waitUntil([&] { return output(fromStderr).find(text) != std::string::npos; }, timeout);
 }
 
 ProcessResult ChildProcess::wait(milliseconds timeout) {
     ProcessResult result;
     if (!started() || reaped_) return result;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (::waitpid(pid_, &result.status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            result.timedOut = true;
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &result.status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(milliseconds(5));
+    result.timedOut =
+        !waitUntil([&] { return ::waitpid(pid_, &result.status, WNOHANG) != 0; }, timeout);
+    if (result.timedOut) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &result.status, 0);
     }
     reaped_ = true;
     result.out = output(false);

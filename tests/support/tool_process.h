@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,22 +22,15 @@ struct ProcessResult {
     std::string err;
 
     bool exitedWith(int code) const;
-    bool sanitizerReport() const;  // sanitizer or C++ runtime abort messages in stderr
     std::string describe() const;  // status and output, for assertion messages
 };
 
-struct LogLine {
-    char priority;  // 'I', 'E', ...
-    std::string tag;
-    std::string text;
-};
-
-// Lines of liblog's stderr format: TAG P MM-DD HH:MM:SS  PID  TID message.
-std::vector<LogLine> parseLog(const std::string& err);
-// Texts of the tool's own lines (tag "orvalinquist"), in order.
+// Texts of the tool's own liblog lines (TAG P MM-DD HH:MM:SS  PID  TID message, tag
+// "orvalinquist"), in order.
 std::vector<std::string> toolTexts(const std::string& err);
 size_t countContaining(const std::vector<std::string>& lines, const std::string& text);
-bool contains(const std::vector<std::string>& lines, const std::string& line);
+// Polls `condition` until it holds, or for `timeout`; false when it never did.
+bool waitUntil(const std::function<bool()>& condition, milliseconds timeout);
 std::string readFile(const std::string& path);
 
 // A fresh directory under /tmp, removed with everything in it.
@@ -54,8 +48,8 @@ class TempDir {
 
 class ChildProcess {
   public:
-    // Starts argv[0] with the inherited environment, in which `env` (NAME=VALUE) replaces or
-    // adds variables. Default signal handling, stdin from /dev/null, output into memory files.
+    // Starts argv[0] with the inherited environment, in which `env` (NAME=VALUE) wins.
+    // Default signal handling, stdin from /dev/null, output into memory files.
     explicit ChildProcess(std::vector<std::string> argv, const std::vector<std::string>& env = {});
     ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;
