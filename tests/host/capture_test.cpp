@@ -191,24 +191,25 @@ TEST(ReplayTest, DroppingTheHalMidReplayNeitherCrashesNorHangs) {
         sp<IBluetoothHci> hal = openHal(("replay:" + path).c_str(), nullptr);
         sp<RecordingCallbacks> cb = new RecordingCallbacks();
         ASSERT_TRUE(hal != nullptr && hal->initialize(cb).isOk());
+        testsupport::clearLog();
         sp<IBluetoothHci> keep = hal;
-        std::atomic<bool> dropped{false};
-        if (drop_on_reader) {
-            cb->onEvent([&] {  // only the reader touches `keep` from here on
-                if (keep == nullptr) return;
-                keep.clear();
-                dropped = true;
-            });
-        }
+        std::atomic<bool> armed{false}, dropped{false};
+        cb->onEvent([&] {  // once armed, only the reader touches `keep`
+            if (!armed || keep == nullptr) return;
+            keep.clear();
+            dropped = true;
+        });
         ASSERT_TRUE(hal->sendHciCommand(kScanOn).isOk());
         cb->await(&cb->events, 20);
         auto done = std::async(std::launch::async, [&] {
             if (!drop_on_reader) EXPECT_TRUE(hal->close().isOk());
             hal.clear();
             if (!drop_on_reader) keep.clear();
+            armed = drop_on_reader;
             while (drop_on_reader && !dropped) std::this_thread::yield();
         });
         EXPECT_EQ(done.wait_for(3s), std::future_status::ready);
+        EXPECT_EQ(hostLog(), Lines{});  // no close that waited for its own thread
     }
     unlink(path.c_str());
 }

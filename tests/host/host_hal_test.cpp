@@ -1,9 +1,6 @@
 // The host HAL over a socket pair: the test holds the controller's end.
 #include <gtest/gtest.h>
 
-#include <atomic>
-
-#include "h4_reassembler.h"
 #include "host_test_util.h"
 
 namespace hosttest {
@@ -71,33 +68,6 @@ TEST_F(HostHalTest, EndOfReadingIsLoggedOnceAndFailsLaterSends) {
         EXPECT_FALSE(send({0x03, 0x0c, 0x00}));
         EXPECT_EQ(hostLog().size(), 1u);
         EXPECT_EQ(cb_->await(&cb_->events, 0).size(), writes.empty() ? 0u : 1u);
-    }
-}
-
-TEST_F(HostHalTest, ConcurrentSendersProduceIntactPackets) {
-    constexpr int kThreads = 4, kEach = 300;
-    std::atomic<int> failures{0};
-    std::vector<std::thread> senders;
-    for (int t = 0; t < kThreads; ++t) {
-        senders.emplace_back([&, t] {
-            for (int i = 0; i < kEach; ++i) {
-                Bytes command = {0x01, 0xfc, static_cast<uint8_t>(1 + (i * 37) % 250)};
-                command.resize(3 + command[2], static_cast<uint8_t>(t));
-                failures += send(command) ? 0 : 1;
-            }
-        });
-    }
-    H4Reassembler reassembler;
-    std::vector<H4Packet> packets;
-    for (Bytes chunk; packets.size() < kThreads * kEach;) {
-        chunk = readBytes(peer_.get(), 4096, 500);
-        if (chunk.empty() || !reassembler.feed(chunk.data(), chunk.size(), &packets)) break;
-    }
-    for (auto& s : senders) s.join();
-    EXPECT_EQ(failures, 0);
-    ASSERT_EQ(packets.size(), size_t{kThreads * kEach});
-    for (const H4Packet& p : packets) {  // one sender's bytes only, as long as announced
-        EXPECT_EQ(Bytes(p.bytes.begin() + 3, p.bytes.end()), Bytes(p.bytes[2], p.bytes[3]));
     }
 }
 
