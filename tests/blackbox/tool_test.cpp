@@ -14,6 +14,7 @@
 #include <ostream>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "h4_controller.h"
 #include "tool_process.h"
@@ -199,36 +200,27 @@ INSTANTIATE_TEST_SUITE_P(Sessions, SessionTest, ::testing::Values(
     Session{"LinkLostInBringUp", {"scan"}, {{kReset, {{milliseconds(0), {}}}}}, {}, {hex(kReset)}, 0,
         {"Failed to set event mask"}, "", 1}),
     [](const auto& info) { return std::string(info.param.label); });
-// clang-format on
 
 TEST(CommandLineTest, EndsWithoutHciTraffic) {
     TempDir dir;
     H4Controller controller(dir.file("hci.sock"));
     ASSERT_TRUE(controller.ok());
-    const struct {
-        Lines args;
-        int exitCode;
-        const char* error;
-        bool usage;
-    } rows[] = {{{"help"}, 0, nullptr, true},  // first: the usage text of the others
-                {{}, 1, nullptr, true},
-                {{"SCAN"}, 1, "Unknown command: SCAN", true},
-                {{"scans"}, 1, "Unknown command: scans", true},
-                {{"enable2"}, 1, "Unknown command: enable2", true},
-                {{"scan", "-x"}, 1, "Unknown option: ?", true},
-                {{"scan", "--bogus"}, 1, "Unknown option: ?", true},
-                {{"scan", "-f", "-t"}, 1, "Unknown option: ?", true},
-                {{"disable"}, 1, "Bluetooth not initialized", false}};
+    // The words, the exit status, the error line and whether the usage text follows it.
+    const std::tuple<Lines, int, Lines, bool> rows[] = {
+        {{"help"}, 0, {}, true},  // first: its usage text is the one the others must show
+        {{}, 1, {}, true}, {{"SCAN"}, 1, {"Unknown command: SCAN"}, true},
+        {{"scans"}, 1, {"Unknown command: scans"}, true}, {{"enable2"}, 1, {"Unknown command: enable2"}, true},
+        {{"scan", "-x"}, 1, {"Unknown option: ?"}, true}, {{"scan", "--bogus"}, 1, {"Unknown option: ?"}, true},
+        {{"scan", "-f", "-t"}, 1, {"Unknown option: ?"}, true}, {{"disable"}, 1, {"Bluetooth not initialized"}, false}};
     Lines usage;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.args.empty() ? "" : row.args.back());
-        ProcessResult result = runTool(row.args, controller.transport());
-        EXPECT_TRUE(result.exitedWith(row.exitCode)) << result.describe();
+    for (auto [args, exitCode, expected, usageFollows] : rows) {
+        SCOPED_TRACE(args.empty() ? "" : args.back());
+        ProcessResult result = runTool(args, controller.transport());
+        EXPECT_TRUE(result.exitedWith(exitCode)) << result.describe();
         EXPECT_EQ(result.out, "");
         const Lines log = toolTexts(result.err);
         if (usage.empty()) usage = log;
-        Lines expected = row.error ? Lines{row.error} : Lines{};
-        if (row.usage) expected.insert(expected.end(), usage.begin(), usage.end());
+        if (usageFollows) expected.insert(expected.end(), usage.begin(), usage.end());
         EXPECT_EQ(log, expected);
     }
     ASSERT_EQ(usage.size(), 10u);
@@ -239,6 +231,7 @@ TEST(CommandLineTest, EndsWithoutHciTraffic) {
     EXPECT_TRUE(result.exitedWith(1)) << result.describe();
     EXPECT_EQ(toolTexts(result.err), Lines{"Failed to get Bluetooth HCI service"});
 }
+// clang-format on
 
 // A listening socket whose accept queue is full and never served: the tool's connect to it
 // blocks, so the signal is sure to come before the tool has a controller link.

@@ -78,12 +78,12 @@ std::string readFile(const std::string& path) {
 TempDir::TempDir() {
     char pattern[] = "/tmp/orvalinquist-test-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) std::abort();
-    path_ = pattern;
+    path = pattern;
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path, ignored);
 }
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, const std::vector<std::string>& env)

@@ -34,16 +34,11 @@ bool waitUntil(const std::function<bool()>& condition, milliseconds timeout);
 std::string readFile(const std::string& path);
 
 // A fresh directory under /tmp, removed with everything in it.
-class TempDir {
-  public:
+struct TempDir {
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+    std::string path;
 };
 
 class ChildProcess {
