@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the tool, starts BlueZ's emulated controllers (btvirt) with a few simulated devices
-# on the virtual air, runs "orvalinquist scan -t 5 -o scan.csv" against one of them, and shows
-# the tool's log and the results file. Everything started here is stopped on exit.
+# Builds the tool, starts BlueZ's emulated controllers (btvirt) with a few simulated LE devices
+# on the virtual air, runs "orvalinquist scan -t 5 -o scan.csv" against one of them with an HCI
+# capture, and shows what it found; then replays that capture and the sample field capture
+# (tests/data) with the replay transport. Everything started here is stopped on exit.
 #
 # Run as root on Debian (missing packages are installed). BUILD_DIR overrides the build tree.
 set -euo pipefail
@@ -20,8 +21,9 @@ cmake --build "$BUILD_DIR" -j2 --target orvalinquist hci_peer btvirt-run btvirt_
 TOOL="$PWD/$BUILD_DIR/src/orvalinquist"
 PEER="$PWD/$BUILD_DIR/tools/hci_peer"
 BTVIRT_RUN="$PWD/$BUILD_DIR/tools/btvirt-run"
+SAMPLE="$PWD/tests/data/field_capture.btsnoop"
 mkdir -p "$DEMO_DIR"
-rm -f "$DEMO_DIR"/*.log "$DEMO_DIR"/*.out "$DEMO_DIR/scan.csv"
+rm -f "$DEMO_DIR"/*.log "$DEMO_DIR"/*.out "$DEMO_DIR"/*.csv "$DEMO_DIR"/*.btsnoop
 
 STARTED=()
 cleanup() {
@@ -53,6 +55,24 @@ wait_for() {  # FILE TEXT SECONDS
     return 1
 }
 
+# The tool's log without the lines it writes for every event and LE report it decodes.
+summary() {  # LOG
+    grep -v -E -e ' [0-9]+ +[0-9]+ (Received HCI event|Processing event data|Parsing event)' \
+        -e ' [0-9]+ +[0-9]+ (LE Meta Event|LE Advertising Report|Report [0-9]+:|Command )' \
+        -e ' [0-9]+ +[0-9]+ (  Data length|  Field: type|  RSSI: |    Name: |    Service UUID)' \
+        "$1" || true
+    echo "   ($(grep -c 'Received HCI event' "$1") events received, $(grep -c \
+        'Processing event data' "$1") decoded; their lines are left out here: the whole log is $1)"
+}
+
+scan_results() {  # TITLE LOG CSV STATUS
+    echo "== $1: the tool's log (Android log; on a Linux host liblog writes it to stderr)"
+    summary "$2"
+    echo "== $3"
+    cat "$3" 2>/dev/null || echo "(no results file)"
+    echo "== orvalinquist exited with status $4"
+}
+
 echo "== Starting btvirt (emulated BR/EDR + LE controllers on $SOCKET)"
 rm -f /tmp/bt-server-bredrle /tmp/bt-server-bredr /tmp/bt-server-amp /tmp/bt-server-le \
     /tmp/bt-server-mon
@@ -77,39 +97,50 @@ start_peer() {  # LABEL ARGS...
     STARTED+=($!)
     disown $!
     wait_for "$DEMO_DIR/$label.out" ready 10
-    printf '   %-9s %s  (%s)\n' "$label" "$(cut -d' ' -f2 "$DEMO_DIR/$label.out")" "$*"
+    printf '   %-8s %s  (%s)\n' "$label" "$(cut -d' ' -f2 "$DEMO_DIR/$label.out")" "$*"
 }
 
-echo "== Devices on the air before the scan"
-start_peer speaker --name "Living Room Speaker" --inquiry-scan on --page-scan on --class 240404
-start_peer sensor --name "Heart Rate" --le nonconnectable --uuid 180d --uuid 180f
-
-echo "== Running: orvalinquist scan -t 5 -o scan.csv   (BT_HCI_TRANSPORT=unix:$SOCKET)"
-(cd "$DEMO_DIR" && BT_HCI_TRANSPORT="unix:$SOCKET" exec "$TOOL" scan -t 5 -o scan.csv) \
-    2>"$DEMO_DIR/orvalinquist.log" &
+echo "== Running: orvalinquist scan -t 5 -o scan.csv" \
+    "  (BT_HCI_TRANSPORT=unix:$SOCKET BT_HCI_SNOOP=scan.btsnoop)"
+(cd "$DEMO_DIR" && BT_HCI_TRANSPORT="unix:$SOCKET" BT_HCI_SNOOP=scan.btsnoop \
+    exec "$TOOL" scan -t 5 -o scan.csv) 2>"$DEMO_DIR/orvalinquist.log" &
 TOOL_PID=$!
 STARTED+=($TOOL_PID)
 wait_for "$DEMO_DIR/orvalinquist.log" "Scanning for" 20
 
-echo "== Devices that appear while it scans"
-start_peer keyboard --name "Keyboard" --le connectable
-start_peer watch --name "Watch" --le directed --direct-to Orvalinquist --page-scan on
+echo "== A watch aims directed advertising (no name in it) at the tool, which asks for its name"
+start_peer watch --name "Watch" --le directed --direct-to Orvalinquist --page-scan on \
+    --interval 1000
+# The name's answer is one event: the busier air comes once it has been taken.
+wait_for "$DEMO_DIR/orvalinquist.log" "Updated device name" 5
+echo "== Devices that appear while it scans; each restarts its advertising every 100-110 ms"
+start_peer lamp --name "Lamp" --le connectable
+start_peer tag --name "Tag" --le scannable --name-in scan-response
+start_peer sensor --name "Heart Rate" --le nonconnectable --uuid 180d --uuid 180f
 
 status=0
 wait "$TOOL_PID" || status=$?
-echo "== The tool's log (Android log; on a Linux host liblog writes it to stderr)"
-cat "$DEMO_DIR/orvalinquist.log"
-echo "== $DEMO_DIR/scan.csv"
-cat "$DEMO_DIR/scan.csv" 2>/dev/null || echo "(no results file)"
-echo "== orvalinquist exited with status $status"
+scan_results "Scan against btvirt" "$DEMO_DIR/orvalinquist.log" "$DEMO_DIR/scan.csv" "$status"
+
+replay() {  # TITLE CAPTURE NAME
+    echo "== Running: orvalinquist scan -t 5 -o $3.csv   (BT_HCI_TRANSPORT=replay:$2)"
+    local rc=0
+    (cd "$DEMO_DIR" && BT_HCI_TRANSPORT="replay:$2" exec "$TOOL" scan -t 5 -o "$3.csv") \
+        2>"$DEMO_DIR/$3.log" || rc=$?
+    scan_results "$1" "$DEMO_DIR/$3.log" "$DEMO_DIR/$3.csv" "$rc"
+    [ "$rc" -eq 0 ] || status=$rc
+}
+replay "The scan's own capture, replayed" scan.btsnoop replay
+replay "A field capture with classic devices, replayed" "$SAMPLE" field
 cat <<'EOF'
-Notes: btvirt reports RSSI 127 ("not available"). The tool keeps one pending HCI event, and an
-event that arrives before the previous one was taken replaces it ("Received HCI event" lines
-with no "Processing event data" line for them). With btvirt that loses the inquiry results
-(the speaker), which come before the scan's event thread starts, and all but the last of the
-reports sent when scanning starts. A connectable advertiser such as the keyboard sends its
-advertisement and an empty scan response back to back: when only the second is parsed, the
-device is listed without its name and as not connectable. The watch uses directed advertising,
-which is one report; the tool then asks it for its name.
+Notes: btvirt reports RSSI 127 ("not available") and reports an advertiser only when the
+advertiser or the scanner starts; the peers restart their advertising as real devices repeat
+theirs. The tool keeps one pending event, and one that arrives before the previous one was taken
+replaces it: repeats are what bring each device's name and connectable answer through (a device
+first heard by its empty scan response shows "Connectable: No" until its next advertisement).
+btvirt sends classic inquiry results once, 100 ms after the Inquiry, before the tool's event
+thread listens, so no classic device is listed from btvirt. The replay transport plays a capture
+with its recorded spacing: tests/data/field_capture.btsnoop holds classic inquiry results and
+name requests (see docs/linux.md); "btmon -r FILE" shows every packet of a capture.
 EOF
 exit "$status"
