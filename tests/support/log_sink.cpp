@@ -27,7 +27,7 @@ std::vector<LogLine> logLines() {
 std::vector<std::string> toolLogTexts() {
     std::vector<std::string> texts;
     for (const LogLine& line : logLines()) {
-        if (line.nullTag) texts.push_back(line.text);
+        if (line.tag.empty()) texts.push_back(line.text);
     }
     return texts;
 }
@@ -49,6 +49,6 @@ extern "C" int __android_log_print(int priority, const char* tag, const char* fo
     if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
     va_end(args);
     std::lock_guard<std::mutex> lock(testsupport::sink().mutex);
-    testsupport::sink().lines.push_back({priority, tag == nullptr, tag ? tag : "", std::move(text)});
+    testsupport::sink().lines.push_back({priority, tag ? tag : "", std::move(text)});
     return size;
 }

@@ -8,8 +8,7 @@ namespace testsupport {
 
 struct LogLine {
     int priority;
-    bool nullTag;
-    std::string tag;
+    std::string tag;  // empty for a null tag
     std::string text;
 };
 

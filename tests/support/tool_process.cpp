@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -18,18 +17,6 @@
 extern char** environ;
 
 namespace testsupport {
-
-namespace {
-
-std::string readAll(int fd) {
-    struct stat st;
-    std::string content(fd >= 0 && ::fstat(fd, &st) == 0 ? st.st_size : 0, '\0');
-    ssize_t n = ::pread(fd, content.data(), content.size(), 0);
-    content.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return content;
-}
-
-}  // namespace
 
 bool waitUntil(const std::function<bool()>& condition, milliseconds timeout) {
     for (auto end = std::chrono::steady_clock::now() + timeout; !condition();) {
@@ -117,6 +104,11 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, const std::vector<std:
     if (rc != 0) pid_ = -1;
 }
 
+ChildProcess::~ChildProcess() {
+    signal(SIGTERM);
+    wait(milliseconds(2000));
+}
+
 bool ChildProcess::signal(int signalNumber) {
     return started() && !reaped_ && ::kill(pid_, signalNumber) == 0;
 }
@@ -132,7 +124,7 @@ bool ChildProcess::signalHandlingArmed() const {
 }
 
 std::string ChildProcess::output(bool fromStderr) const {
-    return readAll((fromStderr ? err_ : out_).get());
+    return readFile("/proc/self/fd/" + std::to_string((fromStderr ? err_ : out_).get()));
 }
 
 bool ChildProcess::waitForOutput(const std::string& text, milliseconds timeout, bool fromStderr) {
@@ -152,11 +144,6 @@ ProcessResult ChildProcess::wait(milliseconds timeout) {
     result.out = output(false);
     result.err = output(true);
     return result;
-}
-
-ProcessResult ChildProcess::stop(milliseconds grace) {
-    signal(SIGTERM);
-    return wait(grace);
 }
 
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& transport,

@@ -46,7 +46,7 @@ class ChildProcess {
     // Starts argv[0] with the inherited environment, in which `env` (NAME=VALUE) wins.
     // Default signal handling, stdin from /dev/null, output into memory files.
     explicit ChildProcess(std::vector<std::string> argv, const std::vector<std::string>& env = {});
-    ~ChildProcess() { stop(); }
+    ~ChildProcess();  // SIGTERM, then wait(2 s)
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -60,8 +60,6 @@ class ChildProcess {
     bool waitForOutput(const std::string& text, milliseconds timeout, bool fromStderr = true);
     // Waits for the exit; after `timeout` the process is killed and counted as timed out.
     ProcessResult wait(milliseconds timeout);
-    // SIGTERM, then wait(grace).
-    ProcessResult stop(milliseconds grace = milliseconds(2000));
 
   private:
     pid_t pid_ = -1;
