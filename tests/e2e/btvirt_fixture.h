@@ -1,5 +1,5 @@
-// A fixture for end-to-end runs against BlueZ's emulated controllers (btvirt): remote
-// devices played by hci_peer, runs of the tool, and its results file.
+// A fixture for end-to-end runs against BlueZ's emulated controllers (btvirt), with remote
+// devices played by hci_peer.
 #pragma once
 
 #include <fcntl.h>
@@ -8,11 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tool_process.h"
@@ -35,29 +33,6 @@ inline std::string findInPath(const std::string& program) {
     return std::string();
 }
 
-// The device rows of a results file, after its header lines (timestamp left out): address
-// to "name|type|address type|connectable".
-inline std::map<std::string, std::string> resultRows(const std::string& path) {
-    std::stringstream in(testsupport::readFile(path));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    std::map<std::string, std::string> rows;
-    const bool header = lines.size() >= 5 && lines[0] == "# Bluetooth Device Scan Results" &&
-                        lines[2] == "# Total devices: " + std::to_string(lines.size() - 5) &&
-                        lines[4] == "# Address,Name,RSSI,Type,AddrType,Connectable";
-    EXPECT_TRUE(header) << in.str();
-    for (size_t i = 5; header && i < lines.size(); ++i) {
-        std::vector<std::string> f;
-        std::stringstream fields(lines[i]);
-        for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
-        EXPECT_EQ(f.size(), 6u) << lines[i];
-        if (f.size() == 6) {
-            rows[f[0]] = f[1].substr(1, f[1].size() - 2) + "|" + f[3] + "|" + f[4] + "|" + f[5];
-        }
-    }
-    return rows;
-}
-
 class BtvirtTest : public ::testing::Test {
   protected:
     // Skips without btvirt; else takes the host-wide btvirt lock and starts btvirt.
@@ -72,10 +47,9 @@ class BtvirtTest : public ::testing::Test {
         for (const char* path : sockets) unlink(path);
         btvirt_ = std::make_unique<ChildProcess>(std::vector<std::string>{BTVIRT_RUN_BIN, "-s"});
         struct stat st = {};
-        for (int i = 0; i < 250 && stat(sockets[4], &st) != 0; ++i) {
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        ASSERT_TRUE(S_ISSOCK(st.st_mode)) << "btvirt did not come up: " << btvirt_->output();
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return stat(sockets[4], &st) == 0 && S_ISSOCK(st.st_mode); }, milliseconds(5000)))
+            << "btvirt did not come up: " << btvirt_->output();
     }
 
     // Starts an hci_peer; its address, or empty (with a failure) when it did not come up.
@@ -91,20 +65,9 @@ class BtvirtTest : public ::testing::Test {
         return "";
     }
 
-    std::unique_ptr<ChildProcess> startTool(std::vector<std::string> args,
-                                            std::vector<std::string> env = {}) {
-        args.insert(args.begin(), ORVALINQUIST_BINARY);
-        env.push_back(std::string("BT_HCI_TRANSPORT=unix:") + kBtvirtSocket);
-        return std::make_unique<ChildProcess>(args, env);
-    }
-
     testsupport::TempDir dir_;
-
-  private:
     orvalinquist::host::UniqueFd lock_;
     std::unique_ptr<ChildProcess> btvirt_;
-
-  protected:
     std::vector<std::unique_ptr<ChildProcess>> peers_;  // stopped before btvirt
 };
 
