@@ -1,9 +1,8 @@
-// BT_HCI_TRANSPORT: its forms, each stream transport end to end through getService, and the
-// lines the platform logs when a controller cannot be reached.
+// BT_HCI_TRANSPORT: its forms, the stream transports end to end through getService (unix: in
+// every blackbox run), and the lines the platform logs when a controller cannot be reached.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/un.h>
 #include <termios.h>
 
 #include "host_test_util.h"
@@ -64,14 +63,6 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
 // listens on or, for a terminal, speaks on.
 using ControllerEnd = std::pair<std::string, UniqueFd>;
 
-ControllerEnd unixEnd() {
-    sockaddr_un un{AF_UNIX, {}};
-    snprintf(un.sun_path, sizeof(un.sun_path), "%s/hci.%d", testing::TempDir().c_str(), getpid());
-    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&un), sizeof(un)) != 0) fd.reset();
-    return {"unix:" + std::string(un.sun_path), std::move(fd)};
-}
-
 ControllerEnd tcpEnd() {
     sockaddr_in in{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof(in);
@@ -91,7 +82,7 @@ ControllerEnd terminalEnd() {
 }
 
 TEST(TransportTest, EachStreamTransportCarriesH4AndReportsTheHangUp) {
-    for (ControllerEnd (*make)() : {unixEnd, tcpEnd, terminalEnd}) {
+    for (ControllerEnd (*make)() : {tcpEnd, terminalEnd}) {
         auto [value, end] = make();
         const bool terminal = make == terminalEnd;
         ASSERT_TRUE(end.valid() && (terminal || listen(end.get(), 1) == 0)) << value;
@@ -99,7 +90,6 @@ TEST(TransportTest, EachStreamTransportCarriesH4AndReportsTheHangUp) {
         testsupport::clearLog();
         sp<IBluetoothHci> hal = IBluetoothHci::getService();
         unsetenv(kTransportEnvVar);
-        if (make == unixEnd) unlink(value.c_str() + 5);
         ASSERT_NE(hal, nullptr) << value;
         UniqueFd peer(terminal ? end.release() : accept4(end.get(), nullptr, nullptr, 0));
         termios tio;  // the speed as the HAL set it
