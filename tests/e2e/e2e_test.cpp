@@ -55,7 +55,9 @@ void expectBtmonDecodes(const std::string& capture, const std::vector<std::strin
         const std::string opcode =
             open == std::string::npos ? "" : line.substr(open, line.find(')', open) - open + 1);
         if (line.rfind("< HCI Command: ", 0) == 0) ++commands, ++unanswered[opcode];
-        if (reply) EXPECT_GT(unanswered[opcode]--, 0) << "answer first: " << line;
+        if (reply) {
+            EXPECT_GT(unanswered[opcode]--, 0) << "answer first: " << line;
+        }
         events += line.rfind("> HCI Event: ", 0) == 0;
         reply = line.rfind("> HCI Event: Command Complete (0x0e)", 0) == 0 ||
                 line.rfind("> HCI Event: Command Status (0x0f)", 0) == 0;

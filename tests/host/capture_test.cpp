@@ -202,7 +202,9 @@ TEST(ReplayTest, DroppingTheHalMidReplayNeitherCrashesNorHangs) {
         ASSERT_TRUE(hal->sendHciCommand(kScanOn).isOk());
         cb->await(&cb->events, 20);
         auto done = std::async(std::launch::async, [&] {
-            if (!drop_on_reader) EXPECT_TRUE(hal->close().isOk());
+            if (!drop_on_reader) {
+                EXPECT_TRUE(hal->close().isOk());
+            }
             hal.clear();
             if (!drop_on_reader) keep.clear();
             armed = drop_on_reader;
