@@ -18,10 +18,7 @@ namespace {
 // How long a write waits for a HAL that reads nothing.
 constexpr int kSendTimeoutMs = 5000;
 constexpr uint8_t kCommandComplete = 0x0e;
-constexpr uint8_t kCommandStatus = 0x0f;
-constexpr uint8_t kRemoteNameRequestComplete = 0x07;
 constexpr uint8_t kPageTimeout = 0x04;
-constexpr size_t kNameFieldSize = 248;
 
 }  // namespace
 
@@ -109,7 +106,7 @@ bool ReplayController::answer(const std::vector<uint8_t>& command) {
             if (name != script_.names.end()) {
                 event.insert(event.end(), name->second.begin(), name->second.end());
             }
-            event.resize(3 + address.size() + kNameFieldSize, 0);
+            event.resize(3 + address.size() + kMaxNameSize, 0);
             return send(std::move(event));
         }
     }

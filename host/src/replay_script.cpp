@@ -9,15 +9,12 @@ namespace host {
 namespace {
 
 constexpr uint8_t kInquiryResult = 0x02;
-constexpr uint8_t kRemoteNameRequestComplete = 0x07;
-constexpr uint8_t kCommandStatus = 0x0f;
 constexpr uint8_t kInquiryResultWithRssi = 0x22;
 constexpr uint8_t kExtendedInquiryResult = 0x2f;
 constexpr uint8_t kLeMeta = 0x3e;
 constexpr uint8_t kLeAdvertisingReport = 0x02;
 constexpr uint8_t kAdShortName = 0x08;
 constexpr uint8_t kAdCompleteName = 0x09;
-constexpr size_t kMaxNameSize = 248;
 
 // Ranks of name sources: a name request's answer beats a complete name beats a short one.
 enum NameRank { kNone, kShortName, kCompleteName, kNameRequest };

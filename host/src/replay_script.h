@@ -41,5 +41,10 @@ constexpr uint16_t kRemoteNameRequestOpcode = 0x0419;
 constexpr uint16_t kResetOpcode = 0x0c03;
 constexpr uint16_t kLeSetScanEnableOpcode = 0x200c;
 
+// Events the played controller reads from the capture and sends itself.
+constexpr uint8_t kRemoteNameRequestComplete = 0x07;
+constexpr uint8_t kCommandStatus = 0x0f;
+constexpr size_t kMaxNameSize = 248;  // the name field of Remote Name Request Complete
+
 }  // namespace host
 }  // namespace orvalinquist
