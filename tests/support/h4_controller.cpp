@@ -127,8 +127,12 @@ bool H4Controller::readCommands() {
 
 void H4Controller::handleCommand(Bytes command) {
     const auto now = SteadyClock::now();
-    // The Command Complete is due at once, ahead of everything scripted.
-    pending_.emplace(pending_.begin(), now, Bytes{0x0E, 0x04, 0x01, command[0], command[1], 0x00});
+    // The answer is due at once, ahead of everything scripted: Command Status for the commands
+    // that a controller carries on with (Inquiry, Remote Name Request), else Command Complete.
+    const bool carriesOn = command[1] == 0x04 && (command[0] == 0x01 || command[0] == 0x19);
+    pending_.emplace(pending_.begin(), now,
+                     carriesOn ? Bytes{0x0F, 0x04, 0x00, 0x01, command[0], command[1]}
+                               : Bytes{0x0E, 0x04, 0x01, command[0], command[1], 0x00});
     for (const auto& [prefix, events] : rules_) {
         if (!startsWith(command, prefix)) continue;
         for (const ScriptedEvent& e : events) pending_.emplace_back(now + e.delay, e.event);

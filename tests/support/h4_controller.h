@@ -1,5 +1,5 @@
 // A scripted Bluetooth controller behind an H4 Unix stream socket, for tests that run the
-// tool as a child process. Every command is recorded and answered with Command Complete, and
+// tool as a child process. Every command is recorded and answered as a controller would, and
 // scripted events follow the commands that trigger them.
 #pragma once
 
@@ -42,7 +42,7 @@ class H4Controller {
     bool ok() const { return thread_.joinable(); }
     std::string transport() const { return "unix:" + path_; }
 
-    // When a command beginning with `prefix` arrives, `events` follow its Command Complete on
+    // When a command beginning with `prefix` arrives, `events` follow its answer on
     // the same connection, after their delays.
     void onCommand(Bytes prefix, std::vector<ScriptedEvent> events);
     // Answers the Remote Name Request for `address` with the name, 300 ms later.
