@@ -76,8 +76,7 @@ void ReplayController::run() {
 
 bool ReplayController::answer(const std::vector<uint8_t>& command) {
     const uint8_t lo = command[0], hi = command[1];
-    const uint16_t opcode = static_cast<uint16_t>(lo | hi << 8);
-    const bool enable = command.size() > 3 && command[3] == 0x01;
+    const uint16_t opcode = opcodeOf(command);
     if (script_.status_opcodes.count(opcode) != 0) {
         if (!send({kCommandStatus, 4, 0x00, 1, lo, hi})) return false;
     } else if (!send({kCommandComplete, 4, 1, lo, hi, 0x00})) {
@@ -89,7 +88,7 @@ bool ReplayController::answer(const std::vector<uint8_t>& command) {
             startPlayback(AirKind::kInquiry, opcode == kInquiryOpcode);
             break;
         case kLeSetScanEnableOpcode:
-            startPlayback(AirKind::kLeScan, enable);
+            startPlayback(AirKind::kLeScan, isScanEnableOn(command));
             break;
         case kResetOpcode:
             startPlayback(AirKind::kInquiry, false);

@@ -27,13 +27,9 @@ std::optional<AirKind> airKind(const std::vector<uint8_t>& e) {
     return std::nullopt;
 }
 
-uint16_t opcode(const std::vector<uint8_t>& command) {
-    return static_cast<uint16_t>(command[0] | command[1] << 8);
-}
-
 bool startsKind(const std::vector<uint8_t>& command, AirKind kind) {
-    if (kind == AirKind::kInquiry) return opcode(command) == kInquiryOpcode;
-    return opcode(command) == kLeSetScanEnableOpcode && command.size() > 3 && command[3] == 0x01;
+    if (kind == AirKind::kInquiry) return opcodeOf(command) == kInquiryOpcode;
+    return opcodeOf(command) == kLeSetScanEnableOpcode && isScanEnableOn(command);
 }
 
 std::string text(const uint8_t* p, size_t size) {

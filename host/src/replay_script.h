@@ -35,6 +35,16 @@ struct ReplayScript {
 // event of the kind, or from that first event when the capture lacks the command.
 ReplayScript makeReplayScript(const Capture& capture);
 
+// The opcode of a command packet (no type byte), which holds at least its 3-byte header.
+inline uint16_t opcodeOf(const std::vector<uint8_t>& command) {
+    return static_cast<uint16_t>(command[0] | command[1] << 8);
+}
+
+// True for LE Set Scan Enable with scanning on.
+inline bool isScanEnableOn(const std::vector<uint8_t>& command) {
+    return command.size() > 3 && command[3] == 0x01;
+}
+
 constexpr uint16_t kInquiryOpcode = 0x0401;
 constexpr uint16_t kInquiryCancelOpcode = 0x0402;
 constexpr uint16_t kRemoteNameRequestOpcode = 0x0419;
