@@ -50,7 +50,8 @@ UniqueFd openSerialPort(const std::string& path, uint32_t baud, std::string* err
     }
     termios tio;
     if (tcgetattr(fd.get(), &tio) != 0) {
-        *error = failed("tcgetattr");  // ENOTTY: not a serial port
+        *error = errno == ENOTTY ? "not a serial port (" + failed("tcgetattr") + ")"
+                                 : failed("tcgetattr");
         return UniqueFd();
     }
     cfmakeraw(&tio);

@@ -6,6 +6,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 
 #include <cstring>
@@ -15,9 +17,6 @@ namespace orvalinquist {
 namespace host {
 
 namespace {
-
-// A host that drops packets would otherwise hold the tool for the kernel's two minutes.
-constexpr int kConnectTimeoutMs = 5000;
 
 // 0, or the errno of the failed connect of a non-blocking socket.
 int connectWithin(int fd, const sockaddr* addr, socklen_t size, int timeout_ms) {
@@ -38,7 +37,7 @@ int connectWithin(int fd, const sockaddr* addr, socklen_t size, int timeout_ms) 
 
 }  // namespace
 
-UniqueFd connectUnixSocket(const std::string& path, std::string* error) {
+UniqueFd connectUnixSocket(const std::string& path, std::string* error, int timeout_ms) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof(addr.sun_path)) {
@@ -51,15 +50,33 @@ UniqueFd connectUnixSocket(const std::string& path, std::string* error) {
         *error = std::string("socket failed: ") + strerror(errno);
         return UniqueFd();
     }
+    // A blocking Unix connect waits for room in a full accept queue as long as the send
+    // timeout allows, and by default for ever: a controller that never accepts would hang
+    // us silently. Later writes are non-blocking, so the timeout matters only here.
+    const timeval timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    if (setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout)) != 0) {
+        *error = std::string("setsockopt(SO_SNDTIMEO) failed: ") + strerror(errno);
+        return UniqueFd();
+    }
     int rc;
     do {
         rc = connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (rc == 0) return fd;
+    struct stat st;
+    if (errno == EAGAIN) {
+        *error = "the socket's owner accepted no connection within " + std::to_string(timeout_ms) +
+                 " ms (its accept queue is full)";
+    } else if (errno == ECONNREFUSED && stat(path.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+        *error = std::string("the path is ") +
+                 (S_ISDIR(st.st_mode)   ? "a directory"
+                  : S_ISREG(st.st_mode) ? "a regular file"
+                                        : "a device or pipe") +
+                 ", not a socket";
+    } else {
         *error = std::string("connect failed: ") + strerror(errno);
-        return UniqueFd();
     }
-    return fd;
+    return UniqueFd();
 }
 
 UniqueFd connectTcpSocket(const std::string& host, uint16_t port, std::string* error) {

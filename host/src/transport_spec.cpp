@@ -49,8 +49,11 @@ bool isSupportedBaud(uint32_t baud) {
 
 std::optional<TransportSpec> parseTransport(const char* value, std::string* error) {
     TransportSpec spec;
-    if (value == nullptr || *value == '\0') return spec;
+    if (value == nullptr) return spec;
     const std::string text(value);
+    // Set but empty is most likely a variable that expanded to nothing: taking the default
+    // adapter instead would take it away from the Bluetooth stack without a word.
+    if (text.empty()) return malformed(text, "empty; unset it for the default hci:0", error);
     std::string rest;
     uint64_t number = 0;
 

@@ -24,7 +24,7 @@ struct TransportSpec {
     uint32_t baud = kDefaultSerialBaud;  // kSerial
 };
 
-// Parses the variable's value; null or empty selects hci:0. On a malformed value returns
+// Parses the variable's value; null selects hci:0, empty is malformed. On a malformed value returns
 // nullopt and sets `error` to a text that shows the accepted forms.
 std::optional<TransportSpec> parseTransport(const char* value, std::string* error);
 

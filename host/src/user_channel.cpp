@@ -29,8 +29,8 @@ std::string describeUserChannelError(const char* step, int err, uint16_t index) 
     switch (err) {
         case EAFNOSUPPORT:
             return "no Bluetooth in this kernel (" + cause +
-                   "); load the bluetooth module, or use unix:PATH, tcp:HOST:PORT or "
-                   "serial:PATH";
+                   "); load the bluetooth module, or use unix:PATH, tcp:HOST:PORT, "
+                   "serial:PATH or replay:FILE";
         case ENODEV:
             return "no such adapter " + adapter + " (" + cause +
                    "); list adapters with `btmgmt info` or `hciconfig`";

@@ -3,9 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/un.h>
 #include <termios.h>
 
+#include <cstring>
+
 #include "host_test_util.h"
+#include "socket_transport.h"
 #include "transport_spec.h"
 
 namespace hosttest {
@@ -31,6 +35,7 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
     };
     std::vector<std::pair<std::string, std::string>> cases = {
         bad("bluetooth", "unknown transport"),
+        bad("", "empty; unset it for the default hci:0"),
         bad("hci:", "adapter index must be a number 0..65534"),
         bad("hci:65535", "adapter index must be a number 0..65534"),
         bad("unix:", "socket path is empty"),
@@ -42,7 +47,11 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         bad("serial:/dev/ttyS0,115201", "unsupported baud rate"),
         bad("replay:", "capture path is empty"),
         cannot("unix:/nonexistent/hci", "connect failed: No such file or directory"),
+        cannot("unix:/", "the path is a directory, not a socket"),
+        cannot("unix:/etc/passwd", "the path is a regular file, not a socket"),
         cannot("serial:/nonexistent/tty", "open failed: No such file or directory"),
+        cannot("serial:/dev/null",
+               "not a serial port (tcgetattr failed: Inappropriate ioctl for device)"),
         cannot("replay:/nonexistent/hci", "cannot read the capture: No such file or directory"),
     };
     UniqueFd probe(socket(31, SOCK_RAW | SOCK_CLOEXEC, 1));  // AF_BLUETOOTH
@@ -50,13 +59,34 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         cases.push_back(cannot("hci:0",
                                "no Bluetooth in this kernel (socket: Address family not "
                                "supported by protocol); load the bluetooth module, or "
-                               "use unix:PATH, tcp:HOST:PORT or serial:PATH"));
+                               "use unix:PATH, tcp:HOST:PORT, serial:PATH or replay:FILE"));
     }
     for (const auto& [value, line] : cases) {
         testsupport::clearLog();
         EXPECT_EQ(openHal(value.c_str(), nullptr), nullptr);
         EXPECT_EQ(hostLog(), Lines{"E " + line});
     }
+}
+
+// A controller that never accepts (its accept queue full): the connect gives up at its bound.
+TEST(TransportTest, UnixConnectToAFullAcceptQueueEndsInTime) {
+    sockaddr_un address{AF_UNIX, {}};
+    const std::string path = testing::TempDir() + "/full." + std::to_string(getpid());
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)),
+        queued(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // On Linux a backlog of 0 holds one connection.
+    ASSERT_TRUE(bind(listener.get(), raw, sizeof(address)) == 0 && listen(listener.get(), 0) == 0 &&
+                connect(queued.get(), raw, sizeof(address)) == 0);
+    std::string error;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(connectUnixSocket(path, &error, 300).valid());
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 290ms);
+    EXPECT_EQ(error,
+              "the socket's owner accepted no connection within 300 ms (its accept "
+              "queue is full)");
+    unlink(path.c_str());
 }
 
 // The controller's end of a stream transport: the value that names it and the descriptor it
