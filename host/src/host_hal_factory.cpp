@@ -1,6 +1,7 @@
 #include "host_hal_factory.h"
 
 #include <android/log.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -47,6 +48,13 @@ std::unique_ptr<FdLink> openLink(const TransportSpec& spec, const std::string& n
     return FdLink::create(std::move(fd), framing, error);
 }
 
+// True when both paths exist and name one file, through a symlink or a hard link too.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 }  // namespace
 
 ::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHal(const char* transport,
@@ -57,7 +65,17 @@ std::unique_ptr<FdLink> openLink(const TransportSpec& spec, const std::string& n
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "%s", error.c_str());
         return nullptr;
     }
-    const std::string name = transport != nullptr && *transport != '\0' ? transport : "hci:0";
+    const std::string name = transport != nullptr ? transport : "hci:0";
+    const bool snooping = snoop_path != nullptr && *snoop_path != '\0';
+    // Unlike other capture faults this one ends the run: the capture would truncate the file
+    // that is being played, and the user's only copy of it may be gone.
+    if (snooping && spec->kind == TransportSpec::Kind::kReplay && sameFile(spec->path, snoop_path)) {
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
+                            "Cannot write HCI capture %s: it is the file that %s plays and "
+                            "would be overwritten; set %s to another file",
+                            snoop_path, name.c_str(), kSnoopEnvVar);
+        return nullptr;
+    }
     std::unique_ptr<InProcessController> controller;
     std::unique_ptr<FdLink> link = openLink(*spec, name, &controller, &error);
     if (!link) {
@@ -66,7 +84,7 @@ std::unique_ptr<FdLink> openLink(const TransportSpec& spec, const std::string& n
         return nullptr;
     }
     std::unique_ptr<BtSnoopWriter> snoop;
-    if (snoop_path != nullptr && *snoop_path != '\0') {
+    if (snooping) {
         snoop = BtSnoopWriter::open(snoop_path, &error);
         if (!snoop) {
             // The capture is an aid; the controller is still usable without it.

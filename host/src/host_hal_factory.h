@@ -10,7 +10,8 @@ namespace host {
 constexpr const char kHostLogTag[] = "hci_host";
 
 // Empty, after one ERROR line naming the transport and the reason, when the controller
-// cannot be reached. BT_HCI_SNOOP, when set, names a btsnoop capture file.
+// cannot be reached or when BT_HCI_SNOOP names the file that replay:FILE plays.
+// BT_HCI_SNOOP, when set, names a btsnoop capture file.
 ::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHalFromEnvironment();
 
 // The same for explicit values; null `transport` selects hci:0, null `snoop_path` no capture.

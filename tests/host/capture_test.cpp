@@ -180,6 +180,27 @@ TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
     }
 }
 
+// Capturing into the file being played, by any of its names, would destroy it: refused.
+TEST(ReplayTest, CapturingIntoThePlayedFileIsRefused) {
+    const std::string path = saveSession(1002), hard = path + ".hard", soft = path + ".soft";
+    auto content = [&] {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const std::string before = content();
+    ASSERT_TRUE(link(path.c_str(), hard.c_str()) == 0 && symlink(path.c_str(), soft.c_str()) == 0);
+    for (const std::string& snoop : {path, hard, soft}) {
+        testsupport::clearLog();
+        EXPECT_EQ(openHal(("replay:" + path).c_str(), snoop.c_str()), nullptr);
+        EXPECT_EQ(hostLog(), Lines{"E Cannot write HCI capture " + snoop +
+                                   ": it is the file that replay:" + path +
+                                   " plays and would be overwritten; set BT_HCI_SNOOP to "
+                                   "another file"});
+    }
+    EXPECT_EQ(content(), before);
+    for (const std::string& name : {path, hard, soft}) unlink(name.c_str());
+}
+
 // Reports stream in while the last reference goes, on the test's thread after a close or on
 // the reader's own; the replay thread ends with the HAL.
 TEST(ReplayTest, DroppingTheHalMidReplayNeitherCrashesNorHangs) {
