@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -59,6 +60,43 @@ struct HalCore {
     std::atomic<bool> closing{false};
     std::atomic<bool> broken{false};
     std::mutex send_mutex;
+    // Readable once a command has waited kSilenceWarnMs with nothing received since.
+    UniqueFd silence;
+    std::mutex silence_mutex;  // guards awaiting_answer and the arming of silence
+    bool awaiting_answer = false;
+
+    // Before each command goes out, so that an answer faster than the write's return counts.
+    void commandSent() {
+        std::lock_guard<std::mutex> lock(silence_mutex);
+        if (awaiting_answer) return;
+        awaiting_answer = true;
+        armSilence(HostHal::kSilenceWarnMs);
+    }
+    void packetReceived() {
+        std::lock_guard<std::mutex> lock(silence_mutex);
+        awaiting_answer = false;
+        armSilence(0);
+    }
+    // One line for each silent stretch: later commands do not arm the timer again, only a
+    // received packet ends the stretch.
+    void warnIfSilent() {
+        uint64_t expirations;
+        if (read(silence.get(), &expirations, sizeof(expirations)) < 0) return;
+        std::lock_guard<std::mutex> lock(silence_mutex);
+        if (!awaiting_answer || broken || closing) return;
+        // A UART at another speed than the controller's reads no valid packet either.
+        const bool uart = name.rfind("serial:", 0) == 0;
+        __android_log_print(ANDROID_LOG_WARN, kHostLogTag,
+                            "HCI transport %s: no answer from the controller %d ms after a "
+                            "command; it may be off or not connected%s",
+                            name.c_str(), HostHal::kSilenceWarnMs,
+                            uart ? ", or at another baud rate" : "");
+    }
+    void armSilence(int ms) {
+        const itimerspec when = {{0, 0}, {ms / 1000, (ms % 1000) * 1000000L}};
+        // Cannot fail for a valid timer and value; a failure only costs the warning.
+        (void)timerfd_settime(silence.get(), 0, &when, nullptr);
+    }
 
     // The first fault of the link is logged; later ones, and faults while closing, are not.
     void markBroken(const std::string& reason) {
@@ -98,18 +136,23 @@ void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks)
     std::vector<H4Packet> packets;
     bool running = true;
     while (running && !core->closing) {
-        pollfd fds[2] = {{core->link->fd(), POLLIN, 0}, {core->wake.get(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        pollfd fds[3] = {{core->link->fd(), POLLIN, 0},
+                         {core->wake.get(), POLLIN, 0},
+                         {core->silence.get(), POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) continue;
             core->markBroken(std::string("poll failed: ") + strerror(errno) + "; reading stopped");
             break;
         }
         if (fds[1].revents != 0) break;
+        // With data waiting too, it is read first: it may be the answer.
+        if (fds[2].revents != 0 && fds[0].revents == 0) core->warnIfSilent();
         if (fds[0].revents == 0) continue;
         packets.clear();
         int err = 0;
         size_t size = 0;
         FdLink::ReadResult result = core->link->readAvailable(&packets, &err, &size);
+        if (!packets.empty()) core->packetReceived();
         for (const H4Packet& packet : packets) {
             if (core->closing) break;
             deliver(*core, callbacks, packet);
@@ -156,6 +199,11 @@ sp<HostHal> HostHal::create(std::string name, std::unique_ptr<FdLink> link,
     core->done.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!core->wake.valid() || !core->done.valid()) {
         *error = std::string("eventfd failed: ") + strerror(errno);
+        return nullptr;
+    }
+    core->silence.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
+    if (!core->silence.valid()) {
+        *error = std::string("timerfd_create failed: ") + strerror(errno);
         return nullptr;
     }
     return sp<HostHal>(new HostHal(std::move(core)));
@@ -205,6 +253,7 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
     // Recorded before the write: the reply can arrive, and be recorded by the reader thread,
     // before the write call returns.
     if (core_->snoop) core_->snoop->record(Direction::kSent, h4.data(), h4.size());
+    if (type == H4Type::kCommand) core_->commandSent();
     int err = 0;
     if (!core_->link->writePacket(h4, core_->wake.get(), kSendTimeoutMs, &err)) {
         if (err == ECANCELED) return failure(HidlStatus::EX_ILLEGAL_STATE);

@@ -49,6 +49,11 @@ class HostHal : public ::android::hardware::bluetooth::V1_0::IBluetoothHci {
 
     // Longest wait of close for a reader that is inside a callback.
     static constexpr int kCloseWaitMs = 1000;
+    // How long a command may wait, with nothing received since it went out, before one
+    // WARNING says that the controller is silent. Linux itself gives up on a command after
+    // 2 s, so a controller that answers is not warned about; the tool's `enable` runs 3 s
+    // past its Reset, so a dead controller is warned about within it.
+    static constexpr int kSilenceWarnMs = 2500;
 
   private:
     explicit HostHal(std::shared_ptr<HalCore> core) : core_(std::move(core)) {}

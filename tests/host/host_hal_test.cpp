@@ -1,6 +1,8 @@
 // The host HAL over a socket pair: the test holds the controller's end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host_test_util.h"
 
 namespace hosttest {
@@ -81,6 +83,28 @@ TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
     EXPECT_EQ(hostLog(), Lines{"E HCI transport test: write failed: the controller took no "
                                "data for 2000 ms"});
     EXPECT_FALSE(send({0x03, 0x0c, 0x00}));
+}
+
+// A command unanswered for the bound, with nothing received since, is one WARNING; an answer
+// ends the wait. Over a UART a wrong baud rate is named as a cause.
+TEST_F(HostHalTest, ACommandUnansweredForTheBoundIsWarnedAbout) {
+    auto [ours, peer] = socketPair();
+    sp<HostHal> uart = halOn(std::move(ours), Framing::kStream, nullptr, "serial:/dev/ttyS9");
+    sp<RecordingCallbacks> cb = new RecordingCallbacks();
+    ASSERT_TRUE(uart->initialize(cb).isOk());
+    ASSERT_TRUE(send({0x03, 0x0c, 0x00}) && uart->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(writeBytes(peer_.get(), {0x04, 0x0e, 0x04, 0x01, 0x03, 0x0c, 0x00}));
+    cb_->await(&cb_->events, 1);
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(send({0x01, 0x10, 0x00}));
+    Lines log = hostLog(2);
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 2400ms);
+    std::sort(log.begin(), log.end());
+    const std::string silent =
+        ": no answer from the controller 2500 ms after a command; it may be off or not connected";
+    EXPECT_EQ(log, (Lines{"W HCI transport serial:/dev/ttyS9" + silent + ", or at another baud rate",
+                          "W HCI transport test" + silent}));
 }
 
 // A callback waiting on a lock that the closer holds: close stops waiting for it, hangs up

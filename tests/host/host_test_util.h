@@ -83,10 +83,11 @@ inline std::pair<UniqueFd, UniqueFd> socketPair(int type = SOCK_STREAM) {
 }
 
 inline sp<HostHal> halOn(UniqueFd fd, Framing framing = Framing::kStream,
-                         std::unique_ptr<BtSnoopWriter> snoop = nullptr) {
+                         std::unique_ptr<BtSnoopWriter> snoop = nullptr,
+                         const std::string& name = "test") {
     std::string error;
     auto link = FdLink::create(std::move(fd), framing, &error);
-    return link ? HostHal::create("test", std::move(link), std::move(snoop), &error) : nullptr;
+    return link ? HostHal::create(name, std::move(link), std::move(snoop), &error) : nullptr;
 }
 
 // Up to `size` bytes: what arrives until then or until `ms` pass without a byte.
@@ -109,14 +110,14 @@ inline bool writeBytes(int fd, const Bytes& bytes) {
     return n == static_cast<ssize_t>(bytes.size());
 }
 
-// The platform's own lines, "E " or "I " before each text, once there are `n` or after 3 s.
+// The platform's own lines, "E ", "W " or "I " first, once there are `n` or after 3 s.
 inline Lines hostLog(size_t n = 0) {
     Lines out;
     for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(10ms)) {
         out.clear();
         for (const auto& line : testsupport::logLines()) {
-            if (line.tag == kHostLogTag)
-                out.push_back((line.priority == 6 ? "E " : "I ") + line.text);
+            const char* level = line.priority == 6 ? "E " : line.priority == 5 ? "W " : "I ";
+            if (line.tag == kHostLogTag) out.push_back(level + line.text);
         }
         if (out.size() >= n) break;
     }
