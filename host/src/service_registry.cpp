@@ -2,6 +2,7 @@
 // built over the transport that BT_HCI_TRANSPORT names.
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 
+#include <csignal>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,6 +25,13 @@ Registry& registry() {
     static Registry* instance = new Registry();  // never destroyed: used until exit
     return *instance;
 }
+
+// On a host, Debian's liblog writes the log to stderr, which users pipe into grep or head; on
+// a device it goes to logd. A reader that left must not kill the process half-way through a
+// scan (its results file unwritten): a write to it fails with EPIPE instead, and liblog drops
+// the line. Set before main, from this unit because every program that asks for a HAL links
+// it, so even `help` is covered. The host's own sockets send with MSG_NOSIGNAL regardless.
+const bool kBrokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 
 }  // namespace
 

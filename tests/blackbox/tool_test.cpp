@@ -233,8 +233,21 @@ TEST(CommandLineTest, EndsWithoutHciTraffic) {
 }
 // clang-format on
 
+// `orvalinquist ... 2>&1 | head -1`: a log reader that left must not end the tool. Its stderr
+// is a pipe without a reader from the start, so the first log line meets it.
+TEST(CommandLineTest, ALogReaderThatLeftDoesNotEndTheTool) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);  // inherited: the shell makes the write end the tool's stderr
+    ::close(ends[0]);
+    orvalinquist::host::UniqueFd writeEnd(ends[1]);
+    const std::string toStderr = "exec \"$0\" help 2>&" + std::to_string(ends[1]);
+    ProcessResult result =
+        ChildProcess({"/bin/sh", "-c", toStderr, ORVALINQUIST_BINARY}).wait(milliseconds(5000));
+    EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+}
+
 // A listening socket whose accept queue is full and never served: the tool's connect to it
-// blocks, so the signal is sure to come before the tool has a controller link.
+// blocks (up to its 5 s bound), so the signal comes before the tool has a controller link.
 struct StalledListener {
     explicit StalledListener(const std::string& path) {
         sockaddr_un address{AF_UNIX, {}};
