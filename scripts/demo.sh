@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the tool, starts BlueZ's emulated controllers (btvirt) with a few simulated LE devices
 # on the virtual air, runs "orvalinquist scan -t 5 -o scan.csv" against one of them with an HCI
-# capture, and shows what it found; then replays that capture and the sample field capture
+# capture, and shows what it found; then replays that capture and the hand-made sample capture
 # (tests/data) with the replay transport. Everything started here is stopped on exit.
 #
 # Run as root on Debian (missing packages are installed). BUILD_DIR overrides the build tree.
@@ -21,7 +21,7 @@ cmake --build "$BUILD_DIR" -j2 --target orvalinquist hci_peer btvirt-run btvirt_
 TOOL="$PWD/$BUILD_DIR/src/orvalinquist"
 PEER="$PWD/$BUILD_DIR/tools/hci_peer"
 BTVIRT_RUN="$PWD/$BUILD_DIR/tools/btvirt-run"
-SAMPLE="$PWD/tests/data/field_capture.btsnoop"
+SAMPLE="$PWD/tests/data/sample_capture.btsnoop"
 mkdir -p "$DEMO_DIR"
 rm -f "$DEMO_DIR"/*.log "$DEMO_DIR"/*.out "$DEMO_DIR"/*.csv "$DEMO_DIR"/*.btsnoop
 
@@ -131,7 +131,7 @@ replay() {  # TITLE CAPTURE NAME
     [ "$rc" -eq 0 ] || status=$rc
 }
 replay "The scan's own capture, replayed" scan.btsnoop replay
-replay "A field capture with classic devices, replayed" "$SAMPLE" field
+replay "The hand-made sample capture with classic devices, replayed" "$SAMPLE" sample
 cat <<'EOF'
 Notes: btvirt reports RSSI 127 ("not available") and reports an advertiser only when the
 advertiser or the scanner starts; the peers restart their advertising as real devices repeat
@@ -140,7 +140,8 @@ replaces it: repeats are what bring each device's name and connectable answer th
 first heard by its empty scan response shows "Connectable: No" until its next advertisement).
 btvirt sends classic inquiry results once, 100 ms after the Inquiry, before the tool's event
 thread listens, so no classic device is listed from btvirt. The replay transport plays a capture
-with its recorded spacing: tests/data/field_capture.btsnoop holds classic inquiry results and
-name requests (see docs/linux.md); "btmon -r FILE" shows every packet of a capture.
+with its recorded spacing: tests/data/sample_capture.btsnoop, written by hand, holds classic
+inquiry results and name requests (see docs/linux.md); "btmon -r FILE" shows every packet of a
+capture.
 EOF
 exit "$status"
