@@ -297,7 +297,7 @@ void runSignalTrial(const SignalCase& c, int trial) {
         controller->answerNameRequest(kA, "Peer");
         if (c.link == Link::kBroken) controller->onCommand(kScanOn, {{milliseconds(300), {}}});
     }
-    Lines argv = {ORVALINQUIST_BINARY, "scan"};
+    Lines argv = {toolBinary(), "scan"};
     argv.insert(argv.end(), c.options.begin(), c.options.end());
     ChildProcess tool(argv, {"BT_HCI_TRANSPORT=unix:" + socket});
     const milliseconds limit(15000);

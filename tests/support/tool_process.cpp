@@ -146,9 +146,14 @@ ProcessResult ChildProcess::wait(milliseconds timeout) {
     return result;
 }
 
+std::string toolBinary() {
+    const char* installed = std::getenv("ORVALINQUIST_UNDER_TEST");
+    return installed != nullptr ? installed : ORVALINQUIST_BINARY;
+}
+
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& transport,
                       milliseconds timeout) {
-    std::vector<std::string> argv = {ORVALINQUIST_BINARY};
+    std::vector<std::string> argv = {toolBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
     return ChildProcess(argv, {"BT_HCI_TRANSPORT=" + transport}).wait(timeout);
 }

@@ -68,7 +68,9 @@ class ChildProcess {
     orvalinquist::host::UniqueFd err_;
 };
 
-// Runs the built tool with BT_HCI_TRANSPORT set to `transport`, to its end.
+// The tool under test: $ORVALINQUIST_UNDER_TEST (an installed copy) when set, else the built one.
+std::string toolBinary();
+// Runs the tool under test with BT_HCI_TRANSPORT set to `transport`, to its end.
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& transport,
                       milliseconds timeout = milliseconds(30000));
 
