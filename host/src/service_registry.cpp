@@ -1,11 +1,12 @@
-// Service look-up: an object registered in this process wins; otherwise the host HAL is
-// built over the transport that BT_HCI_TRANSPORT names.
+// HIDL service look-up: an object registered in this process wins; otherwise, when BT_HCI_HAL
+// declares the HIDL HAL, the host HAL is built over the transport that BT_HCI_TRANSPORT names.
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 
 #include <map>
 #include <mutex>
 #include <string>
 
+#include "hal_kind.h"
 #include "host_hal_factory.h"
 
 namespace android {
@@ -34,7 +35,10 @@ sp<IBluetoothHci> IBluetoothHci::getService(const std::string& serviceName, bool
         auto it = reg.services.find(serviceName);
         if (it != reg.services.end()) return it->second;
     }
-    if (serviceName != "default") return nullptr;
+    using ::orvalinquist::host::HalKind;
+    if (serviceName != "default" || ::orvalinquist::host::halKindFromEnvironment() != HalKind::kHidl) {
+        return nullptr;
+    }
     return ::orvalinquist::host::openHalFromEnvironment();
 }
 
