@@ -34,8 +34,7 @@ constexpr auto kAidlPollInterval = std::chrono::milliseconds(100);
 // The AIDL side of the one callbacks logic.
 class AidlCallbacks : public aidl_bt::BnBluetoothHciCallbacks {
   public:
-    explicit AidlCallbacks(::android::sp<BluetoothHciCallbacks> logic)
-        : logic_(std::move(logic)) {}
+    explicit AidlCallbacks(::android::sp<BluetoothHciCallbacks> logic) : logic_(std::move(logic)) {}
 
     ScopedAStatus initializationComplete(aidl_bt::Status status) override {
         logic_->onInitializationComplete(status == aidl_bt::Status::SUCCESS,

@@ -14,7 +14,8 @@ using ::orvalinquist::host::localObject;
 using ::orvalinquist::host::newLocalBinder;
 
 const char* IBluetoothHci::descriptor = "android.hardware.bluetooth.IBluetoothHci";
-const char* IBluetoothHciCallbacks::descriptor = "android.hardware.bluetooth.IBluetoothHciCallbacks";
+const char* IBluetoothHciCallbacks::descriptor =
+    "android.hardware.bluetooth.IBluetoothHciCallbacks";
 
 IBluetoothHci::IBluetoothHci() {}
 IBluetoothHci::~IBluetoothHci() {}
@@ -31,20 +32,20 @@ std::shared_ptr<IBluetoothHciCallbacks> IBluetoothHciCallbacks::fromBinder(
 }
 
 // The local side of each interface: version, hash and its binder.
-#define HOST_BN_SIDE(Bn, I)                                                                  \
-    Bn::Bn() {}                                                                              \
-    Bn::~Bn() {}                                                                             \
-    ::ndk::ScopedAStatus Bn::getInterfaceVersion(int32_t* _aidl_return) {                    \
-        *_aidl_return = I::version;                                                          \
-        return ::ndk::ScopedAStatus::ok();                                                   \
-    }                                                                                        \
-    ::ndk::ScopedAStatus Bn::getInterfaceHash(std::string* _aidl_return) {                   \
-        *_aidl_return = I::hash;                                                             \
-        return ::ndk::ScopedAStatus::ok();                                                   \
-    }                                                                                        \
-    ::ndk::SpAIBinder Bn::createBinder() {                                                   \
-        return ::ndk::SpAIBinder(newLocalBinder(std::weak_ptr<::ndk::ICInterface>(ref<I>()), \
-                                                I::descriptor));                             \
+#define HOST_BN_SIDE(Bn, I)                                                              \
+    Bn::Bn() {}                                                                          \
+    Bn::~Bn() {}                                                                         \
+    ::ndk::ScopedAStatus Bn::getInterfaceVersion(int32_t* _aidl_return) {                \
+        *_aidl_return = I::version;                                                      \
+        return ::ndk::ScopedAStatus::ok();                                               \
+    }                                                                                    \
+    ::ndk::ScopedAStatus Bn::getInterfaceHash(std::string* _aidl_return) {               \
+        *_aidl_return = I::hash;                                                         \
+        return ::ndk::ScopedAStatus::ok();                                               \
+    }                                                                                    \
+    ::ndk::SpAIBinder Bn::createBinder() {                                               \
+        return ::ndk::SpAIBinder(                                                        \
+            newLocalBinder(std::weak_ptr<::ndk::ICInterface>(ref<I>()), I::descriptor)); \
     }
 
 HOST_BN_SIDE(BnBluetoothHci, IBluetoothHci)

@@ -34,9 +34,9 @@ class CallbacksToAidl : public hidl_bt::IBluetoothHciCallbacks {
 
     Return<void> initializationComplete(hidl_bt::Status status) override {
         if (served()) {
-            (void)client_->initializationComplete(status == hidl_bt::Status::SUCCESS
-                                                      ? aidl_bt::Status::SUCCESS
-                                                      : aidl_bt::Status::HARDWARE_INITIALIZATION_ERROR);
+            (void)client_->initializationComplete(
+                status == hidl_bt::Status::SUCCESS ? aidl_bt::Status::SUCCESS
+                                                   : aidl_bt::Status::HARDWARE_INITIALIZATION_ERROR);
         }
         return Void();
     }

@@ -17,13 +17,12 @@ using ::orvalinquist::host::HalKind;
 namespace aidl_bt = ::aidl::android::hardware::bluetooth;
 
 bool isBluetoothHci(const char* instance) {
-    return instance != nullptr &&
-           instance == aidl_bt::BnBluetoothHci::makeServiceName("default");
+    return instance != nullptr && instance == aidl_bt::BnBluetoothHci::makeServiceName("default");
 }
 
 struct BluetoothService {
     std::mutex mutex;
-    bool started = false;  // guarded by mutex
+    bool started = false;                             // guarded by mutex
     std::shared_ptr<aidl_bt::IBluetoothHci> service;  // guarded by mutex; null when down
 };
 

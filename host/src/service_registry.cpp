@@ -36,7 +36,8 @@ sp<IBluetoothHci> IBluetoothHci::getService(const std::string& serviceName, bool
         if (it != reg.services.end()) return it->second;
     }
     using ::orvalinquist::host::HalKind;
-    if (serviceName != "default" || ::orvalinquist::host::halKindFromEnvironment() != HalKind::kHidl) {
+    if (serviceName != "default" ||
+        ::orvalinquist::host::halKindFromEnvironment() != HalKind::kHidl) {
         return nullptr;
     }
     return ::orvalinquist::host::openHalFromEnvironment();

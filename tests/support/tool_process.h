@@ -68,8 +68,9 @@ class ChildProcess {
     orvalinquist::host::UniqueFd err_;
 };
 
-// Runs the built tool with BT_HCI_TRANSPORT set to `transport`, to its end.
+// Runs the built tool with BT_HCI_TRANSPORT set to `transport` and BT_HCI_HAL to `hal`, to
+// its end.
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& transport,
-                      milliseconds timeout = milliseconds(30000));
+                      milliseconds timeout = milliseconds(30000), const std::string& hal = "hidl");
 
 }  // namespace testsupport

@@ -31,8 +31,7 @@ struct AStatus;
 typedef struct AStatus AStatus;
 
 __attribute__((warn_unused_result)) AStatus* AStatus_newOk(void);
-__attribute__((warn_unused_result)) AStatus* AStatus_fromExceptionCode(
-        binder_exception_t exception);
+__attribute__((warn_unused_result)) AStatus* AStatus_fromExceptionCode(binder_exception_t exception);
 // A transport error: the exception is EX_TRANSACTION_FAILED.
 __attribute__((warn_unused_result)) AStatus* AStatus_fromStatus(binder_status_t status);
 bool AStatus_isOk(const AStatus* status);
