@@ -4,8 +4,12 @@
 // ERROR line comes once however often a client looks.
 #include <android/binder_manager.h>
 
+#include <chrono>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "aidl_hal_service.h"
 #include "hal_kind.h"
@@ -30,6 +34,18 @@ BluetoothService& bluetoothService() {
     static BluetoothService* instance = new BluetoothService();  // used until exit
     return *instance;
 }
+
+// A device's HAL sees its client die and closes. Here the client is this process: at its exit
+// the manager lets the service go, and the last reference closes the HAL core and joins its
+// reader, whichever of the manager and the tool lets go last.
+struct ReleaseAtExit {
+    ~ReleaseAtExit() {
+        std::shared_ptr<aidl_bt::IBluetoothHci> service;
+        BluetoothService& bt = bluetoothService();
+        std::lock_guard<std::mutex> lock(bt.mutex);
+        std::swap(service, bt.service);
+    }
+} releaseAtExit;
 
 }  // namespace
 
