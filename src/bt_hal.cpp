@@ -62,22 +62,16 @@ class AidlCallbacks : public aidl_bt::BnBluetoothHciCallbacks {
 
 // checkService never waits; getService polls and is deprecated, waitForService waits without
 // end for a service that is declared but never starts. So: a declared service gets a bounded
-// wait, an undeclared one none.
+// wait, an undeclared one none. isDeclared is API 31; the interface's NDK library needs 33.
 std::shared_ptr<aidl_bt::IBluetoothHci> findAidlService() {
     const std::string instance = std::string(aidl_bt::IBluetoothHci::descriptor) + "/default";
-    ::ndk::SpAIBinder binder;
-#if defined(__ANDROID_API__) && __ANDROID_API__ < 31
-    // No way to ask for a declaration before API 31.
-    binder.set(AServiceManager_checkService(instance.c_str()));
-#else
     if (!AServiceManager_isDeclared(instance.c_str())) return nullptr;
     const auto deadline = std::chrono::steady_clock::now() + kAidlStartWait;
-    binder.set(AServiceManager_checkService(instance.c_str()));
+    ::ndk::SpAIBinder binder(AServiceManager_checkService(instance.c_str()));
     while (binder.get() == nullptr && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(kAidlPollInterval);
         binder.set(AServiceManager_checkService(instance.c_str()));
     }
-#endif
     if (binder.get() == nullptr) return nullptr;
     // The HAL's callbacks are incoming calls, served only by the process's binder threads.
     ABinderProcess_startThreadPool();
