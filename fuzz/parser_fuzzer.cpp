@@ -1,12 +1,20 @@
 // libFuzzer target for the HCI event parser: any byte string as one event, twice on the same
 // scanner so that the second pass takes the paths for devices already known. The session
 // state is the entry unit's own; no HAL service exists, so name requests fail at once.
+#include <android/binder_manager.h>
+
 #include <cstdarg>
 #include <cstdio>
 
 #include "bt_scanner.h"
 
 android::sp<bt::IBluetoothHci> bt::IBluetoothHci::getService(const std::string&, bool) {
+    return nullptr;
+}
+bool AServiceManager_isDeclared(const char*) {
+    return false;
+}
+AIBinder* AServiceManager_checkService(const char*) {
     return nullptr;
 }
 

@@ -7,12 +7,12 @@ namespace bt {
 
 class BluetoothAdvertiser {
   public:
-    BluetoothAdvertiser(sp<IBluetoothHci>& hci, GlobalState& state) : hci(hci), state(state) {}
+    BluetoothAdvertiser(HalLink& hci, GlobalState& state) : hci(hci), state(state) {}
 
     bool enableAdvertising();
 
   private:
-    sp<IBluetoothHci>& hci;
+    HalLink& hci;
     GlobalState& state;
 };
 

@@ -13,9 +13,9 @@ using ::android::hardware::Void;
 namespace {
 
 // The first 16 bytes as "%02x " each, then "..." when the packet is longer.
-std::string dumpText(const hidl_vec<uint8_t>& packet) {
+std::string dumpText(const uint8_t* packet, size_t size) {
     constexpr size_t kShownBytes = 16;
-    const size_t shown = std::min(packet.size(), kShownBytes);
+    const size_t shown = std::min(size, kShownBytes);
     std::string text;
     text.reserve(shown * 3 + 3);
     char byteText[4];
@@ -23,34 +23,42 @@ std::string dumpText(const hidl_vec<uint8_t>& packet) {
         std::snprintf(byteText, sizeof(byteText), "%02x ", packet[i]);
         text += byteText;
     }
-    if (packet.size() > kShownBytes) text += "...";
+    if (size > kShownBytes) text += "...";
     return text;
 }
 
 }  // namespace
 
 Return<void> BluetoothHciCallbacks::initializationComplete(Status status) {
+    onInitializationComplete(status == Status::SUCCESS, static_cast<int>(status));
+    return Void();
+}
+
+void BluetoothHciCallbacks::onInitializationComplete(bool success, int status) {
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (status == Status::SUCCESS) {
+    if (success) {
         __android_log_print(ANDROID_LOG_INFO, nullptr, "Bluetooth initialized successfully");
         state.initialized = true;
     } else {
         __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to initialize Bluetooth: %d",
-                            static_cast<int>(status));
+                            status);
     }
     state.cv.notify_all();
-    return Void();
 }
 
 Return<void> BluetoothHciCallbacks::hciEventReceived(const hidl_vec<uint8_t>& event) {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (event.size() == 0) return Void();
-    __android_log_print(ANDROID_LOG_INFO, nullptr, "Received HCI event, size: %zu, data: %s",
-                        event.size(), dumpText(event).c_str());
-    // A single slot: an event still pending is replaced by the newer one.
-    state.eventData.assign(event.begin(), event.end());
-    state.cv.notify_all();
+    onHciEvent(event.data(), event.size());
     return Void();
+}
+
+void BluetoothHciCallbacks::onHciEvent(const uint8_t* event, size_t size) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (size == 0) return;
+    __android_log_print(ANDROID_LOG_INFO, nullptr, "Received HCI event, size: %zu, data: %s", size,
+                        dumpText(event, size).c_str());
+    // A single slot: an event still pending is replaced by the newer one.
+    state.eventData.assign(event, event + size);
+    state.cv.notify_all();
 }
 
 Return<void> BluetoothHciCallbacks::aclDataReceived(const hidl_vec<uint8_t>&) {

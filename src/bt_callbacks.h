@@ -1,5 +1,9 @@
-// The HAL callback object: initialization status and the single pending event slot.
+// The HAL callback logic: initialization status and the single pending event slot. It is the
+// HIDL callback object itself; the HAL link hands the AIDL HAL's callbacks to it as well.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 #include "bt_common.h"
 
@@ -16,6 +20,10 @@ class BluetoothHciCallbacks : public IBluetoothHciCallbacks {
     Return<void> hciEventReceived(const hidl_vec<uint8_t>& event) override;
     Return<void> aclDataReceived(const hidl_vec<uint8_t>& data) override;
     Return<void> scoDataReceived(const hidl_vec<uint8_t>& data) override;
+
+    // What either HAL reports, whatever its types. `status` is the HAL's own code.
+    void onInitializationComplete(bool success, int status);
+    void onHciEvent(const uint8_t* event, size_t size);
 
   private:
     GlobalState& state;

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "bt_hal.h"
+
 namespace bt {
 
 using ::android::sp;
@@ -149,7 +151,7 @@ struct DeviceInfo {
 };
 
 // The process-wide session, defined by the entry unit.
-extern sp<IBluetoothHci> hci;
+extern HalLink hci;
 extern GlobalState& globalState;
 
 }  // namespace bt

@@ -53,19 +53,14 @@ std::string hexText(const std::vector<uint8_t>& packet) {
 
 }  // namespace
 
-bool sendHciCommandToHal(const sp<IBluetoothHci>& hal, const std::vector<uint8_t>& command) {
+bool sendHciCommandToHal(const HalLink& hal, const std::vector<uint8_t>& command) {
     if (hal == nullptr) {
         __android_log_print(ANDROID_LOG_ERROR, nullptr, "Bluetooth HCI service not available");
         return false;
     }
     __android_log_print(ANDROID_LOG_INFO, nullptr, "Sending HCI command: %s",
                         hexText(command).c_str());
-    bool accepted;
-    {
-        hidl_vec<uint8_t> packet(command);
-        accepted = hal->sendHciCommand(packet).isOk();
-    }
-    if (!accepted) {
+    if (!hal.sendHciCommand(command)) {
         __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to send HCI command");
         return false;
     }

@@ -15,11 +15,11 @@ constexpr uint8_t kLeScanDisableCommand[] = {0x0C, 0x20, 0x02, 0x00, 0x00};
 
 // Logs the packet, hands it to the HAL and paces the stream with a 200 ms pause after each
 // accepted command. Shared by the scanner and the advertiser.
-bool sendHciCommandToHal(const sp<IBluetoothHci>& hal, const std::vector<uint8_t>& command);
+bool sendHciCommandToHal(const HalLink& hal, const std::vector<uint8_t>& command);
 
 class BluetoothScanner {
   public:
-    BluetoothScanner(sp<IBluetoothHci>& hci, GlobalState& state) : hci(hci), state(state) {}
+    BluetoothScanner(HalLink& hci, GlobalState& state) : hci(hci), state(state) {}
     ~BluetoothScanner();
     BluetoothScanner(const BluetoothScanner&) = delete;
     BluetoothScanner& operator=(const BluetoothScanner&) = delete;
@@ -49,7 +49,7 @@ class BluetoothScanner {
     // Threshold and look-up shared by the classic paths; true when the record was appended.
     bool addClassicDevice(const DeviceInfo& device);
 
-    sp<IBluetoothHci>& hci;
+    HalLink& hci;
     GlobalState& state;
     std::vector<DeviceInfo> devices;
 };

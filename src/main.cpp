@@ -28,7 +28,7 @@
 
 namespace bt {
 
-sp<IBluetoothHci> hci;
+HalLink hci;
 
 namespace {
 // Built in place and never destroyed: HAL threads may still deliver events while the
@@ -46,7 +46,7 @@ std::mutex& hciMutex() {
     return *mutex;
 }
 
-void setHci(sp<IBluetoothHci> hal) {
+void setHci(HalLink hal) {
     {
         std::lock_guard<std::mutex> lock(hciMutex());
         std::swap(hci, hal);
@@ -56,10 +56,10 @@ void setHci(sp<IBluetoothHci> hal) {
 
 // The handler may run in signal context on a thread that holds the lock, so it never waits
 // for it unbounded: after 100 ms it goes on without the HAL.
-sp<IBluetoothHci> halForSignal() {
+HalLink halForSignal() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (hciMutex().try_lock()) {
-            sp<IBluetoothHci> hal = hci;
+            HalLink hal = hci;
             hciMutex().unlock();
             return hal;
         }
@@ -78,13 +78,13 @@ struct HciReleaseAtExit {
 }  // namespace
 
 bool initialize_bluetooth() {
-    setHci(IBluetoothHci::getService("default", false));
+    setHci(HalLink::find());
     if (hci == nullptr) {
         __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to get Bluetooth HCI service");
         return false;
     }
     sp<BluetoothHciCallbacks> callbacks = new BluetoothHciCallbacks(globalState);
-    if (!hci->initialize(callbacks).isOk()) {
+    if (!hci.initialize(callbacks)) {
         __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to initialize Bluetooth HCI");
         return false;
     }
@@ -152,7 +152,7 @@ bool disable_bluetooth() {
         globalState.cv.notify_all();
         if (globalState.eventThread.joinable()) globalState.eventThread.join();
     }
-    if (!hci->close().isOk()) {
+    if (!hci.close()) {
         __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to close Bluetooth HCI");
         return false;
     }
@@ -166,16 +166,13 @@ void signal_handler(int signal_number) {
     __android_log_print(ANDROID_LOG_INFO, nullptr, "Received signal %d, cleaning up...",
                         signal_number);
     globalState.scanning = false;
-    sp<IBluetoothHci> hal = halForSignal();
+    HalLink hal = halForSignal();
     if (hal != nullptr) {
-        // Straight to the HAL: no log line and no pause on the way out. Both results are read
-        // and ignored: the HIDL runtime aborts on a failed one left unread, and after a broken
-        // link both fail.
-        (void)hal
-            ->sendHciCommand(hidl_vec<uint8_t>(std::begin(kLeScanDisableCommand),
-                                               std::end(kLeScanDisableCommand)))
-            .isOk();
-        (void)hal->close().isOk();
+        // Straight to the HAL: no log line and no pause on the way out. Both results are
+        // ignored: after a broken link both fail.
+        (void)hal.sendHciCommand(std::vector<uint8_t>(std::begin(kLeScanDisableCommand),
+                                                      std::end(kLeScanDisableCommand)));
+        (void)hal.close();
     }
     // No destructors: the event thread may still be running and other threads may hold
     // the session's locks.

@@ -3,11 +3,10 @@
 
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 
+#include "host_log.h"
+
 namespace orvalinquist {
 namespace host {
-
-// Tag of the host platform's own log lines.
-constexpr const char kHostLogTag[] = "hci_host";
 
 // Empty, after one ERROR line naming the transport and the reason, when the controller
 // cannot be reached or when BT_HCI_SNOOP names the file that replay:FILE plays.

@@ -1,5 +1,5 @@
-// Service look-up: an object registered in this process wins; otherwise the host HAL is
-// built over the transport that BT_HCI_TRANSPORT names.
+// HIDL service look-up: an object registered in this process wins; otherwise, when BT_HCI_HAL
+// declares the HIDL HAL, the host HAL is built over the transport that BT_HCI_TRANSPORT names.
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 
 #include <csignal>
@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "hal_kind.h"
 #include "host_hal_factory.h"
 
 namespace android {
@@ -42,7 +43,11 @@ sp<IBluetoothHci> IBluetoothHci::getService(const std::string& serviceName, bool
         auto it = reg.services.find(serviceName);
         if (it != reg.services.end()) return it->second;
     }
-    if (serviceName != "default") return nullptr;
+    using ::orvalinquist::host::HalKind;
+    if (serviceName != "default" ||
+        ::orvalinquist::host::halKindFromEnvironment() != HalKind::kHidl) {
+        return nullptr;
+    }
     return ::orvalinquist::host::openHalFromEnvironment();
 }
 

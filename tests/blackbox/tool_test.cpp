@@ -1,6 +1,7 @@
 // The built tool against the scripted controller. Sessions: every command byte for byte with
 // its pause as a lower bound, the log lines, the results file and the exit status. Command
-// lines that end before any HCI traffic. SIGINT and SIGTERM at each moment of a scan.
+// lines that end before any HCI traffic. SIGINT and SIGTERM at each moment of a scan. Sessions
+// and signals run under either HAL the host can declare (BT_HCI_HAL), with the same outcome.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -120,10 +121,18 @@ void PrintTo(const Session& s, std::ostream* os) {
     *os << s.label;
 }
 
-class SessionTest : public ::testing::TestWithParam<Session> {};
+// Each case under the HIDL HAL and under the AIDL one.
+const std::string kHalKinds[] = {"hidl", "aidl"};
+
+template <typename Case>
+std::string caseAndHal(const ::testing::TestParamInfo<std::tuple<Case, std::string>>& info) {
+    return std::string(std::get<0>(info.param).label) + "_" + std::get<1>(info.param);
+}
+
+class SessionTest : public ::testing::TestWithParam<std::tuple<Session, std::string>> {};
 
 TEST_P(SessionTest, SendsLogsAndWrites) {
-    const Session& s = GetParam();
+    const Session& s = std::get<0>(GetParam());
     TempDir dir;
     H4Controller controller(dir.file("hci.sock"));
     ASSERT_TRUE(controller.ok());
@@ -134,7 +143,8 @@ TEST_P(SessionTest, SendsLogsAndWrites) {
     Lines args;
     for (const std::string& arg : s.args) args.push_back(withPath(arg, path));
 
-    ProcessResult result = runTool(args, controller.transport());
+    ProcessResult result =
+        runTool(args, controller.transport(), milliseconds(30000), std::get<1>(GetParam()));
     EXPECT_TRUE(result.exitedWith(s.exitCode)) << result.describe();
     EXPECT_EQ(result.out, "");
     const std::vector<ReceivedCommand> sent = controller.commands();
@@ -164,7 +174,7 @@ TEST_P(SessionTest, SendsLogsAndWrites) {
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Sessions, SessionTest, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Sessions, SessionTest, ::testing::Combine(::testing::Values(
     // Five devices: connectable and named by its name request; not connectable, random address;
     // classic and named by its name request; named in its advertisement; a scan response.
     // A word that is not an option is ignored.
@@ -198,8 +208,8 @@ INSTANTIATE_TEST_SUITE_P(Sessions, SessionTest, ::testing::Values(
     Session{"Enable", {"enable"}, {}, {}, hexAll(kBringUp), 0,
         {"Bluetooth enabled successfully", "Bluetooth advertising enabled successfully"}, "", 0},
     Session{"LinkLostInBringUp", {"scan"}, {{kReset, {{milliseconds(0), {}}}}}, {}, {hex(kReset)}, 0,
-        {"Failed to set event mask"}, "", 1}),
-    [](const auto& info) { return std::string(info.param.label); });
+        {"Failed to set event mask"}, "", 1}), ::testing::ValuesIn(kHalKinds)),
+    caseAndHal<Session>);
 
 TEST(CommandLineTest, EndsWithoutHciTraffic) {
     TempDir dir;
@@ -226,10 +236,21 @@ TEST(CommandLineTest, EndsWithoutHciTraffic) {
     ASSERT_EQ(usage.size(), 10u);
     EXPECT_EQ(usage.front(), "Usage: orvalinquist <command> [options]");
     EXPECT_EQ(usage.back(), "  help                Show this help message");
+    // No service: the tool's one line under either HAL, without an endless wait for it. A kind
+    // that is none declares nothing, after one host line naming it, and opens no transport.
+    const std::tuple<const char*, std::string, const char*> noService[] = {
+        {"hidl", "unix:" + dir.file("nothing"), "connect failed"},
+        {"aidl", "unix:" + dir.file("nothing"), "connect failed"},
+        {"hidl2", controller.transport(), "BT_HCI_HAL=hidl2 names no"}};
+    for (const auto& [hal, transport, hostText] : noService) {
+        ProcessResult result = runTool({"scan"}, transport, milliseconds(10000), hal);
+        EXPECT_TRUE(result.exitedWith(1)) << result.describe();
+        EXPECT_EQ(toolTexts(result.err), Lines{"Failed to get Bluetooth HCI service"});
+        const size_t at = result.err.find(hostText);
+        EXPECT_LT(at, result.err.find("Failed to get")) << result.err;
+        EXPECT_EQ(result.err.find(hostText, at + 1), std::string::npos) << result.err;
+    }
     EXPECT_EQ(controller.connections(), 0);
-    ProcessResult result = runTool({"scan"}, "unix:" + dir.file("nothing"));
-    EXPECT_TRUE(result.exitedWith(1)) << result.describe();
-    EXPECT_EQ(toolTexts(result.err), Lines{"Failed to get Bluetooth HCI service"});
 }
 // clang-format on
 
@@ -281,7 +302,7 @@ void PrintTo(const SignalCase& c, std::ostream* os) {
     *os << c.label;
 }
 
-void runSignalTrial(const SignalCase& c, int trial) {
+void runSignalTrial(const SignalCase& c, const std::string& hal, int trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     TempDir dir;
     const std::string socket = dir.file("hci.sock");
@@ -299,7 +320,7 @@ void runSignalTrial(const SignalCase& c, int trial) {
     }
     Lines argv = {toolBinary(), "scan"};
     argv.insert(argv.end(), c.options.begin(), c.options.end());
-    ChildProcess tool(argv, {"BT_HCI_TRANSPORT=unix:" + socket});
+    ChildProcess tool(argv, {"BT_HCI_TRANSPORT=unix:" + socket, "BT_HCI_HAL=" + hal});
     const milliseconds limit(15000);
     EXPECT_TRUE(!controller       ? waitUntil([&] { return tool.signalHandlingArmed(); }, limit)
                 : c.after.empty() ? waitUntil([&] { return controller->connections() > 0; }, limit)
@@ -324,17 +345,18 @@ void runSignalTrial(const SignalCase& c, int trial) {
                 controller->waitForCommand(kScanOff, milliseconds(2000), sentBefore) >= 0);
 }
 
-class SignalTest : public ::testing::TestWithParam<SignalCase> {};
+class SignalTest : public ::testing::TestWithParam<std::tuple<SignalCase, std::string>> {};
 
 // Two runs side by side, the second a little later in the same phase.
 TEST_P(SignalTest, EndsWithStatusOne) {
-    std::thread later(runSignalTrial, GetParam(), 1);
-    runSignalTrial(GetParam(), 0);
+    const auto& [c, hal] = GetParam();
+    std::thread later(runSignalTrial, c, hal, 1);
+    runSignalTrial(c, hal, 0);
     later.join();
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Combine(::testing::Values(
     SignalCase{"IntBeforeLink", SIGINT, Link::kStalled, {}, 0, {}, nullptr},
     SignalCase{"TermAtLinkUp", SIGTERM, Link::kLive, {}, 0, {}, nullptr},
     SignalCase{"IntInBringUp", SIGINT, Link::kLive, kClassOfDevice, 0, {}, nullptr},
@@ -342,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Values(
     SignalCase{"IntInNameRequest", SIGINT, Link::kLive, kNameRequest, 0, {"--timeout", "abc"}, "Scanning for 10 seconds..."},
     SignalCase{"IntAfterLinkBroke", SIGINT, Link::kBroken, kScanOn, 700, {"-t", "14"}, "Scanning for 14 seconds..."},
     SignalCase{"TermAfterLinkBroke", SIGTERM, Link::kBroken, kScanOn, 700, {"-t", "0"}, "Scanning for 10 seconds..."}),
-    [](const auto& info) { return std::string(info.param.label); });
+    ::testing::ValuesIn(kHalKinds)), caseAndHal<SignalCase>);
 // clang-format on
 
 }  // namespace

@@ -152,10 +152,10 @@ std::string toolBinary() {
 }
 
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& transport,
-                      milliseconds timeout) {
+                      milliseconds timeout, const std::string& hal) {
     std::vector<std::string> argv = {toolBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return ChildProcess(argv, {"BT_HCI_TRANSPORT=" + transport}).wait(timeout);
+    return ChildProcess(argv, {"BT_HCI_TRANSPORT=" + transport, "BT_HCI_HAL=" + hal}).wait(timeout);
 }
 
 }  // namespace testsupport

@@ -70,8 +70,9 @@ class ChildProcess {
 
 // The tool under test: $ORVALINQUIST_UNDER_TEST (an installed copy) when set, else the built one.
 std::string toolBinary();
-// Runs the tool under test with BT_HCI_TRANSPORT set to `transport`, to its end.
+// Runs the tool under test with BT_HCI_TRANSPORT set to `transport` and BT_HCI_HAL to `hal`,
+// to its end.
 ProcessResult runTool(const std::vector<std::string>& args, const std::string& transport,
-                      milliseconds timeout = milliseconds(30000));
+                      milliseconds timeout = milliseconds(30000), const std::string& hal = "hidl");
 
 }  // namespace testsupport
