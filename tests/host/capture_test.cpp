@@ -1,5 +1,6 @@
 // btsnoop captures: the one BT_HCI_SNOOP writes, and replay:FILE, a controller played from one.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
@@ -171,12 +172,66 @@ TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
         {Capture(2001).add(3, kT0, {0x0e, 0x04, 0x01}),
          "the record at byte 16 holds a malformed HCI event"},
     };
-    for (const auto& [capture, error] : cases) {
-        const std::string path = capture.save();
+    auto expectRefused = [](const std::string& path, const std::string& error) {
         testsupport::clearLog();
         EXPECT_EQ(openHal(("replay:" + path).c_str(), nullptr), nullptr);
         EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport replay:" + path + ": " + error});
+    };
+    for (const auto& [capture, error] : cases) {
+        const std::string path = capture.save();
+        expectRefused(path, error);
         unlink(path.c_str());
+    }
+    // No file that may block or never end, and none past the size limit (a sparse one).
+    const std::string fifo = Capture(0).save() + ".fifo", big = Capture(1002).save();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(truncate(big.c_str(), (64 << 20) + 1), 0);
+    for (const std::string& path : {std::string("/dev/zero"), testing::TempDir(), fifo}) {
+        expectRefused(path, "not a regular file");
+    }
+    expectRefused(big, "67108865 bytes, larger than the 64 MiB a capture may have");
+    unlink(fifo.c_str());
+    unlink(big.c_str());
+}
+
+// Fields a capture may hold that none of ours does: clock steps either way and timestamps at
+// the ends of the range play at once, in file order; short events and empty names play as
+// far as they go, and an address with only an empty name stays unnamed.
+TEST(ReplayTest, PlaysSteppedClocksShortEventsAndEmptyNames) {
+    const Bytes inquiry = cat({1}, kInquiry), result = cat({4}, kResult);
+    const Bytes noNameField = cat({4}, event(0x07, cat({0}, kNoName)));  // parameter length 7
+    const Bytes shortExtended = event(0x2f, cat(cat({1}, kNoName), {1, 0, 4, 4, 0x24, 0, 0, 0xc9}));
+    const Bytes zeroName =
+        event(0x2f, cat(cat({1}, kNoName), {1, 0, 4, 4, 0x24, 0, 0, 0xc9, 4, 0x09, 0, 0, 0}), 255);
+    // H4 records (type byte first) and the inquiry events the Inquiry then brings.
+    const std::pair<std::vector<std::pair<uint64_t, Bytes>>, Packets> rows[] = {
+        {{{0, inquiry}, {kT0, result}}, {kResult}},  // the clock set after the command
+        {{{kT0, inquiry},
+          {kT0 + 100'000, result},
+          {1ULL << 63, cat({4}, kRssiResult)},
+          {kT0, cat({4}, kExtended)}},
+         {kResult, kRssiResult, kExtended}},
+        {{{kT0, result}, {kT0, {}}}, {kResult}},  // an empty last record
+        {{{kT0, noNameField}, {kT0, cat({4}, shortExtended)}}, {shortExtended}},
+        {{{kT0, cat({4}, zeroName)}}, {zeroName}},
+    };
+    for (const auto& [records, air] : rows) {
+        Capture capture(1002);
+        for (const auto& [micros, packet] : records) capture.add(3, micros, packet);
+        const std::string path = capture.save();
+        sp<IBluetoothHci> hal = openHal(("replay:" + path).c_str(), nullptr);
+        unlink(path.c_str());
+        ASSERT_NE(hal, nullptr);
+        sp<RecordingCallbacks> cb = new RecordingCallbacks();
+        ASSERT_TRUE(hal->initialize(cb).isOk());
+        ASSERT_TRUE(hal->sendHciCommand(kInquiry).isOk());
+        Packets want = {commandStatus(0x01, 0x04)};
+        want.insert(want.end(), air.begin(), air.end());
+        EXPECT_EQ(cb->await(&cb->events, want.size()), want);
+        ASSERT_TRUE(hal->sendHciCommand(cat(cat({0x19, 0x04, 0x0a}, kNoName), {1, 0, 0, 0})).isOk());
+        want.push_back(commandStatus(0x19, 0x04));
+        want.push_back(nameComplete(4, kNoName, ""));
+        EXPECT_EQ(cb->await(&cb->events, want.size()), want);
     }
 }
 
