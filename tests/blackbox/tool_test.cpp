@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -252,6 +254,24 @@ struct StalledListener {
     bool full = false;
 };
 
+// The environment that preloads limits_preload.c with `limit` (NAME=VALUE) set. ASan refuses
+// a library preloaded before its runtime unless told not to check.
+Lines limitedEnv(const std::string& limit) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {"LD_PRELOAD=" LIMITS_PRELOAD, limit,
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+}
+
+bool hasThread(pid_t pid, const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/task", ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        if (readFile(it->path() / "comm") == name + "\n") return true;
+    }
+    return false;
+}
+
 enum class Link { kStalled, kLive, kBroken };  // kBroken: hung up 300 ms into the scan
 
 struct SignalCase {
@@ -261,7 +281,8 @@ struct SignalCase {
     Bytes after;  // the signal follows this command, or the link-up when empty
     int delayMs;  // and this long after it
     Lines options;
-    const char* scanning;  // the scan's "Scanning for N seconds..." line, when it gets there
+    const char* scanning;   // the scan's "Scanning for N seconds..." line, when it gets there
+    bool sigset32 = false;  // sigaddset refuses signals above 32, as on 32-bit bionic
 };
 
 void PrintTo(const SignalCase& c, std::ostream* os) {
@@ -286,12 +307,15 @@ void runSignalTrial(const SignalCase& c, int trial) {
     }
     Lines argv = {ORVALINQUIST_BINARY, "scan"};
     argv.insert(argv.end(), c.options.begin(), c.options.end());
-    ChildProcess tool(argv, {"BT_HCI_TRANSPORT=unix:" + socket});
+    Lines env = c.sigset32 ? limitedEnv("LIMIT_SIGADDSET_MAX=32") : Lines{};
+    env.push_back("BT_HCI_TRANSPORT=unix:" + socket);
+    ChildProcess tool(argv, env);
     const milliseconds limit(15000);
     EXPECT_TRUE(!controller       ? waitUntil([&] { return tool.signalHandlingArmed(); }, limit)
                 : c.after.empty() ? waitUntil([&] { return controller->connections() > 0; }, limit)
                                   : controller->waitForCommand(c.after, limit) >= 0)
         << "moment not reached";
+    EXPECT_TRUE(waitUntil([&] { return hasThread(tool.pid(), "signal watcher"); }, limit));
     std::this_thread::sleep_for(milliseconds(c.delayMs + 100 * trial));
     const size_t sentBefore = controller ? controller->commands().size() : 0;
     tool.signal(c.signal);
@@ -327,10 +351,37 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Values(
     SignalCase{"IntInBringUp", SIGINT, Link::kLive, kClassOfDevice, 0, {}, nullptr},
     SignalCase{"TermInScanWait", SIGTERM, Link::kLive, kScanOn, 450, {"-t", "99"}, "Scanning for 15 seconds..."},
     SignalCase{"IntInNameRequest", SIGINT, Link::kLive, kNameRequest, 0, {"--timeout", "abc"}, "Scanning for 10 seconds..."},
+    SignalCase{"IntInNameRequestSigset32", SIGINT, Link::kLive, kNameRequest, 0, {}, "Scanning for 10 seconds...", true},
     SignalCase{"IntAfterLinkBroke", SIGINT, Link::kBroken, kScanOn, 700, {"-t", "14"}, "Scanning for 14 seconds..."},
     SignalCase{"TermAfterLinkBroke", SIGTERM, Link::kBroken, kScanOn, 700, {"-t", "0"}, "Scanning for 10 seconds..."}),
     [](const auto& info) { return std::string(info.param.label); });
 // clang-format on
+
+// A starved process: the Nth thread cannot start (1 the signal watcher, 2 the replay, 3 the
+// HAL's reader). Each is one ERROR line, and only a HAL without its threads fails the run.
+TEST(StarvedProcessTest, AThreadThatCannotStartIsOneErrorLine) {
+    TempDir dir;
+    const std::string capture = dir.file("empty.btsnoop"), transport = "replay:" + capture;
+    std::ofstream(capture, std::ios::binary).write("btsnoop\0\0\0\0\1\0\0\x03\xea", 16);
+    const char* kWatcher =
+        "Signal watcher not started (pthread_create: Resource temporarily "
+        "unavailable): SIGINT and SIGTERM are handled in signal context";
+    const std::tuple<int, int, std::string, std::string> rows[] = {
+        {1, 0, kWatcher, "Bluetooth enabled successfully"},
+        {2, 1, "Failed to get Bluetooth HCI service",
+         "Cannot open HCI transport " + transport + ": cannot start the replay thread: "},
+        {3, 1, "Failed to initialize Bluetooth HCI",
+         "HCI transport " + transport + ": cannot start the reader thread: "}};
+    for (const auto& [thread, exitCode, toolLine, alsoLogged] : rows) {
+        Lines env = limitedEnv("LIMIT_FAIL_THREAD=" + std::to_string(thread));
+        env.push_back("BT_HCI_TRANSPORT=" + transport);
+        ChildProcess tool({ORVALINQUIST_BINARY, "enable"}, env);
+        ProcessResult result = tool.wait(milliseconds(10000));
+        EXPECT_TRUE(result.exitedWith(exitCode)) << result.describe();
+        EXPECT_EQ(countContaining(toolTexts(result.err), toolLine), 1u) << result.err;
+        EXPECT_NE(result.err.find(alsoLogged), std::string::npos) << result.err;
+    }
+}
 
 }  // namespace
 }  // namespace testsupport

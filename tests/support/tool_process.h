@@ -51,6 +51,7 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     bool signal(int signalNumber);
     // True once the process catches or blocks SIGINT and SIGTERM.
     bool signalHandlingArmed() const;
