@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include "host_test_util.h"
@@ -45,6 +46,15 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         cannot("serial:/nonexistent/tty", "open failed: No such file or directory"),
         cannot("replay:/nonexistent/hci", "cannot read the capture: No such file or directory"),
     };
+    // A FIFO (it would block the open; no regular file) and a sparse file past the size limit.
+    const std::string fifo = testing::TempDir() + "/fifo." + std::to_string(getpid()),
+                      big = fifo + ".big";
+    ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 &&
+                ftruncate(UniqueFd(open(big.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600)).get(),
+                          (64 << 20) + 1) == 0);
+    cases.push_back(cannot("replay:" + fifo, "not a regular file"));
+    cases.push_back(
+        cannot("replay:" + big, "67108865 bytes, larger than the 64 MiB a capture may have"));
     UniqueFd probe(socket(31, SOCK_RAW | SOCK_CLOEXEC, 1));  // AF_BLUETOOTH
     if (!probe.valid() && errno == EAFNOSUPPORT) {
         cases.push_back(cannot("hci:0",
@@ -57,6 +67,8 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         EXPECT_EQ(openHal(value.c_str(), nullptr), nullptr);
         EXPECT_EQ(hostLog(), Lines{"E " + line});
     }
+    unlink(fifo.c_str());
+    unlink(big.c_str());
 }
 
 // The controller's end of a stream transport: the value that names it and the descriptor it
