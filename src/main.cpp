@@ -215,7 +215,7 @@ class SignalWatcher {
             fail("pthread_create", error);
             return;
         }
-        // Only a label for ps and debuggers; the watcher works without it.
+        // A label for ps, debuggers and the tests; the watcher works without it.
         (void)pthread_setname_np(thread_, "signal watcher");
         running_ = true;
     }

@@ -250,7 +250,7 @@ struct StalledListener {
     bool full = false;
 };
 
-// limits_preload.c with `limit` (NAME=VALUE, or none); ASan must not refuse it for coming first.
+// limits_preload.c with `limit` (NAME=VALUE); ASan must not refuse it for coming first.
 Lines limitedEnv(const std::string& limit, const std::string& transport) {
     const char* asan = std::getenv("ASAN_OPTIONS");
     return {"BT_HCI_TRANSPORT=" + transport, "LD_PRELOAD=" LIMITS_PRELOAD, limit,
@@ -266,8 +266,8 @@ struct SignalCase {
     Bytes after;  // the signal follows this command, or the link-up when empty
     int delayMs;  // and this long after it
     Lines options;
-    const char* scanning;   // the scan's "Scanning for N seconds..." line, when it gets there
-    bool sigset32 = false;  // sigaddset refuses signals above 32, as on 32-bit bionic
+    const char* scanning;  // the scan's "Scanning for N seconds..." line, when it gets there
+    const char* sigset = "LIMIT_SIGADDSET_MAX=64";  // =32: signals above 32 refused, 32-bit bionic
 };
 
 void PrintTo(const SignalCase& c, std::ostream* os) {
@@ -292,8 +292,7 @@ void runSignalTrial(const SignalCase& c, int trial) {
     }
     Lines argv = {ORVALINQUIST_BINARY, "scan"};
     argv.insert(argv.end(), c.options.begin(), c.options.end());
-    ChildProcess tool(argv,
-                      limitedEnv(c.sigset32 ? "LIMIT_SIGADDSET_MAX=32" : "", "unix:" + socket));
+    ChildProcess tool(argv, limitedEnv(c.sigset, "unix:" + socket));
     const milliseconds limit(15000);
     EXPECT_TRUE(!controller ? waitUntil([&] { return tool.hasThread("signal watcher"); }, limit)
                 : c.after.empty() ? waitUntil([&] { return controller->connections() > 0; }, limit)
@@ -334,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Values(
     SignalCase{"TermAtLinkUp", SIGTERM, Link::kLive, {}, 0, {}, nullptr},
     SignalCase{"IntInBringUp", SIGINT, Link::kLive, kClassOfDevice, 0, {}, nullptr},
     SignalCase{"TermInScanWait", SIGTERM, Link::kLive, kScanOn, 450, {"-t", "99"}, "Scanning for 15 seconds..."},
-    SignalCase{"IntInNameRequestSigset32", SIGINT, Link::kLive, kNameRequest, 0, {"--timeout", "abc"}, "Scanning for 10 seconds...", true},
+    SignalCase{"IntInNameRequestSigset32", SIGINT, Link::kLive, kNameRequest, 0, {"--timeout", "abc"}, "Scanning for 10 seconds...", "LIMIT_SIGADDSET_MAX=32"},
     SignalCase{"IntAfterLinkBroke", SIGINT, Link::kBroken, kScanOn, 700, {"-t", "14"}, "Scanning for 14 seconds..."},
     SignalCase{"TermAfterLinkBroke", SIGTERM, Link::kBroken, kScanOn, 700, {"-t", "0"}, "Scanning for 10 seconds..."}),
     [](const auto& info) { return std::string(info.param.label); });
