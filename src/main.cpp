@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -184,23 +185,35 @@ namespace {
 // Takes SIGINT and SIGTERM off every thread of the session and handles them on a thread
 // of its own, where signal_handler may log, call the HAL and end the process without
 // interrupting a thread that holds a lock. Created before any other thread, so that every
-// later thread inherits the blocked mask. When the watcher cannot be set up the signals
-// stay with the handler installed by signal().
+// later thread inherits the blocked mask. When the watcher cannot be set up, one ERROR line
+// says so and the signals stay with the handler installed by signal().
 class SignalWatcher {
   public:
     SignalWatcher() {
         if (sigemptyset(&handled_) != 0 || sigaddset(&handled_, SIGINT) != 0 ||
             sigaddset(&handled_, SIGTERM) != 0) {
+            fail("sigaddset", errno);
             return;
         }
         sigset_t blocked = handled_;
-        if (sigaddset(&blocked, kStopSignal) != 0) return;
-        if (pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_) != 0) return;
-        masked_ = true;
-        if (pthread_create(&thread_, nullptr, &SignalWatcher::run, this) != 0) {
-            restoreMask();  // a pending signal now reaches the handler directly
+        if (sigaddset(&blocked, kStopSignal) != 0) {
+            fail("sigaddset", errno);
             return;
         }
+        int error = pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_);
+        if (error != 0) {
+            fail("pthread_sigmask", error);
+            return;
+        }
+        masked_ = true;
+        error = pthread_create(&thread_, nullptr, &SignalWatcher::run, this);
+        if (error != 0) {
+            restoreMask();  // a pending signal now reaches the handler directly
+            fail("pthread_create", error);
+            return;
+        }
+        // A label for ps, debuggers and the tests; the watcher works without it.
+        (void)pthread_setname_np(thread_, "signal watcher");
         running_ = true;
     }
 
@@ -221,6 +234,13 @@ class SignalWatcher {
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
   private:
+    static void fail(const char* call, int error) {
+        __android_log_print(ANDROID_LOG_ERROR, nullptr,
+                            "Signal watcher not started (%s: %s): SIGINT and SIGTERM are handled "
+                            "in signal context",
+                            call, strerror(error));
+    }
+
     static void* run(void* self) {
         static_cast<SignalWatcher*>(self)->watch();
         return nullptr;
@@ -256,8 +276,10 @@ class SignalWatcher {
         }
     }
 
-    // The C library reserves the first real-time signals for itself; SIGRTMIN is past them.
-    const int kStopSignal = SIGRTMIN;
+    // Below 32, so that sigset_t holds it everywhere: 32-bit bionic's has 32 bits and refuses
+    // every real-time signal. Ignored by default, so one from outside, which the watcher
+    // takes and drops, changes nothing either.
+    static constexpr int kStopSignal = SIGURG;
     sigset_t handled_;
     sigset_t previousMask_;
     bool masked_ = false;

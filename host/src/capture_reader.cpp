@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <set>
@@ -27,14 +28,36 @@ uint64_t bigEndian(const uint8_t* p, size_t size) {
     return value;
 }
 
+// Only a regular file: a FIFO or a device may block or never end. The size is checked while
+// reading too, since the file may grow.
 bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that opening a FIFO without a writer returns.
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (!fd.valid() || fstat(fd.get(), &st) != 0) {
+        *error = std::string("cannot read the capture: ") + strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = "not a regular file";
+        return false;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kMaxCaptureSize) {
+        *error = std::to_string(st.st_size) + " bytes, larger than the " +
+                 std::to_string(kMaxCaptureSize >> 20) + " MiB a capture may have";
+        return false;
+    }
     uint8_t chunk[65536];
-    ssize_t n = fd.valid() ? 1 : -1;
-    while (n > 0 || (n < 0 && errno == EINTR && fd.valid())) {
+    ssize_t n;
+    do {
         n = read(fd.get(), chunk, sizeof(chunk));
         if (n > 0) bytes->insert(bytes->end(), chunk, chunk + n);
-    }
+        if (bytes->size() > kMaxCaptureSize) {
+            *error = "grew past the " + std::to_string(kMaxCaptureSize >> 20) +
+                     " MiB a capture may have while it was read";
+            return false;
+        }
+    } while (n > 0 || (n < 0 && errno == EINTR));
     if (n == 0) return true;
     *error = std::string("cannot read the capture: ") + strerror(errno);
     return false;
@@ -43,7 +66,7 @@ bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string*
 struct Record {
     size_t offset;
     uint32_t flags;
-    int64_t micros;
+    uint64_t micros;
     const uint8_t* data;
     size_t size;
 };
@@ -76,6 +99,10 @@ bool isWhole(H4Type type, const Record& r) {
 std::optional<Capture> readCapture(const std::string& path, std::string* error) {
     std::vector<uint8_t> file;
     if (!readFile(path, &file, error)) return std::nullopt;
+    return parseCapture(file, error);
+}
+
+std::optional<Capture> parseCapture(const std::vector<uint8_t>& file, std::string* error) {
     if (file.size() < kFileHeaderSize || memcmp(file.data(), "btsnoop", 8) != 0) {
         *error = "not a btsnoop capture: no btsnoop header at byte 0";
         return std::nullopt;
@@ -96,9 +123,10 @@ std::optional<Capture> readCapture(const std::string& path, std::string* error) 
                      std::to_string(left) + " from there";
             return std::nullopt;
         }
+        // data(): an empty last record starts at the end of the file.
         records.push_back({at, static_cast<uint32_t>(bigEndian(&file[at + 8], 4)),
-                           static_cast<int64_t>(bigEndian(&file[at + 16], 8)),
-                           &file[at + kRecordHeaderSize], static_cast<size_t>(size)});
+                           bigEndian(&file[at + 16], 8), file.data() + at + kRecordHeaderSize,
+                           static_cast<size_t>(size)});
         at += kRecordHeaderSize + size;
     }
 

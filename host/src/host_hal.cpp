@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "host_hal_factory.h"
@@ -218,8 +219,16 @@ HostHal::Return<void> HostHal::initialize(const sp<Callbacks>& callback) {
     std::lock_guard<std::mutex> lock(lifecycle_mutex_);
     if (core_->closing || started_) return failure(HidlStatus::EX_ILLEGAL_STATE);
     if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    // std::thread reports a failed start only by throwing; the HAL fails instead.
+    try {
+        reader_ = std::thread(readerLoop, core_, callback);
+    } catch (const std::system_error& e) {
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
+                            "HCI transport %s: cannot start the reader thread: %s",
+                            core_->name.c_str(), strerror(e.code().value()));
+        return failure(HidlStatus::EX_TRANSACTION_FAILED);
+    }
     started_ = true;
-    reader_ = std::thread(readerLoop, core_, callback);
     return Void();
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "host_hal_factory.h"
 
@@ -33,7 +34,13 @@ std::unique_ptr<ReplayController> ReplayController::start(ReplayScript script, U
     }
     std::unique_ptr<ReplayController> controller(
         new ReplayController(std::move(script), std::move(link), std::move(stop), std::move(name)));
-    controller->thread_ = std::thread(&ReplayController::run, controller.get());
+    // std::thread reports a failed start only by throwing; the HAL fails instead.
+    try {
+        controller->thread_ = std::thread(&ReplayController::run, controller.get());
+    } catch (const std::system_error& e) {
+        *error = std::string("cannot start the replay thread: ") + strerror(e.code().value());
+        return nullptr;
+    }
     return controller;
 }
 
@@ -49,7 +56,7 @@ ReplayController::~ReplayController() {
     // Only EINTR can fail this write on a fresh eventfd; every wait of the thread watches it.
     while (write(stop_.get(), &one, sizeof(one)) < 0 && errno == EINTR) {
     }
-    thread_.join();
+    if (thread_.joinable()) thread_.join();  // not when it never started
 }
 
 void ReplayController::run() {
@@ -97,7 +104,7 @@ bool ReplayController::answer(const std::vector<uint8_t>& command) {
         case kRemoteNameRequestOpcode: {
             if (command.size() < 9) break;
             DeviceAddress address;
-            std::copy(&command[3], &command[9], address.begin());
+            std::copy(command.data() + 3, command.data() + 9, address.begin());
             auto name = script_.names.find(address);
             std::vector<uint8_t> event = {kRemoteNameRequestComplete, 255,
                                           name != script_.names.end() ? uint8_t{0} : kPageTimeout};

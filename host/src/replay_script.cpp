@@ -15,6 +15,9 @@ constexpr uint8_t kLeMeta = 0x3e;
 constexpr uint8_t kLeAdvertisingReport = 0x02;
 constexpr uint8_t kAdShortName = 0x08;
 constexpr uint8_t kAdCompleteName = 0x09;
+// The longest scan the tool runs; a longer gap between two events is a step of the clock.
+// With the file size limit it also bounds every offset far below what nanoseconds can hold.
+constexpr uint64_t kMaxGapMicros = 15'000'000;
 
 // Ranks of name sources: a name request's answer beats a complete name beats a short one.
 enum NameRank { kNone, kShortName, kCompleteName, kNameRequest };
@@ -39,11 +42,13 @@ std::string text(const uint8_t* p, size_t size) {
 
 class NameBook {
   public:
+    // An empty name (or one of zeros only) is no name: the address stays unknown.
     void add(const uint8_t* address, std::string name, NameRank rank) {
+        if (name.empty()) return;
         DeviceAddress key;
         std::copy(address, address + key.size(), key.begin());
         Entry& entry = entries_[key];
-        if (rank > entry.rank && !name.empty()) entry = {std::move(name), rank};
+        if (rank > entry.rank) entry = {std::move(name), rank};
     }
     // The name, if any, in advertising or extended inquiry response data.
     void addFromAd(const uint8_t* address, const uint8_t* ad, size_t size) {
@@ -58,9 +63,10 @@ class NameBook {
     void addFrom(const std::vector<uint8_t>& e) {
         const size_t size = e.size();
         if (e[0] == kRemoteNameRequestComplete && size >= 9 && e[2] == 0) {
-            add(&e[3], text(&e[9], size - 9), kNameRequest);
+            // data(): the name may be empty and start at the end.
+            add(&e[3], text(e.data() + 9, size - 9), kNameRequest);
         } else if (e[0] == kExtendedInquiryResult && size >= 17) {
-            addFromAd(&e[3], &e[17], size - 17);
+            addFromAd(&e[3], e.data() + 17, size - 17);
         } else if (airKind(e) == AirKind::kLeScan && size >= 4) {
             // Reports one after the other: type, address type, address, length, data, RSSI.
             size_t at = 4;
@@ -90,8 +96,8 @@ ReplayScript makeReplayScript(const Capture& capture) {
     ReplayScript script;
     script.status_opcodes = {kInquiryOpcode, kRemoteNameRequestOpcode};
     NameBook names;
-    std::optional<int64_t> started[kAirKinds];  // the latest command that started each kind
-    std::optional<int64_t> anchor[kAirKinds];
+    std::optional<uint64_t> started[kAirKinds];  // the latest command that started each kind
+    std::optional<uint64_t> last[kAirKinds];     // the time of the kind's previous event
     for (const CapturedPacket& p : capture.packets) {
         for (AirKind kind : {AirKind::kInquiry, AirKind::kLeScan}) {
             if (p.type == H4Type::kCommand && startsKind(p.bytes, kind)) {
@@ -107,11 +113,17 @@ ReplayScript makeReplayScript(const Capture& capture) {
         const std::optional<AirKind> kind = airKind(p.bytes);
         if (!kind) continue;
         const size_t k = static_cast<size_t>(*kind);
-        if (!anchor[k]) anchor[k] = started[k] ? *started[k] : p.micros;
-        // A clock that steps back must not reorder the events.
-        std::chrono::microseconds offset(std::max<int64_t>(p.micros - *anchor[k], 0));
-        if (!script.air[k].empty()) offset = std::max(offset, script.air[k].back().offset);
-        script.air[k].push_back({offset, p.bytes});
+        const uint64_t before = last[k] ? *last[k] : started[k] ? *started[k] : p.micros;
+        last[k] = p.micros;
+        // The capture's clock may step either way (an RTC at 1970, then set by the network): a
+        // step back, or a gap longer than any scan, plays as no gap at all, so the events
+        // keep their order and stay within reach of a scan.
+        const uint64_t gap = p.micros >= before ? p.micros - before : 0;
+        const std::chrono::microseconds offset(gap <= kMaxGapMicros ? static_cast<int64_t>(gap) : 0);
+        script.air[k].push_back(
+            {(script.air[k].empty() ? std::chrono::microseconds(0) : script.air[k].back().offset) +
+                 offset,
+             p.bytes});
     }
     script.names = names.names();
     return script;

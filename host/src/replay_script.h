@@ -32,7 +32,8 @@ struct ReplayScript {
 };
 
 // Offsets count from the capture's own Inquiry or LE Set Scan Enable (on) before the first
-// event of the kind, or from that first event when the capture lacks the command.
+// event of the kind, or from that first event when the capture lacks the command. A step of
+// the capture's clock (back, or forward by more than the longest scan) counts as no time.
 ReplayScript makeReplayScript(const Capture& capture);
 
 // The opcode of a command packet (no type byte), which holds at least its 3-byte header.

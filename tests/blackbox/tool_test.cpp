@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -286,6 +287,13 @@ struct StalledListener {
     bool full = false;
 };
 
+// limits_preload.c with `limit` (NAME=VALUE); ASan must not refuse it for coming first.
+Lines limitedEnv(const std::string& limit, const std::string& transport) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {"BT_HCI_TRANSPORT=" + transport, "LD_PRELOAD=" LIMITS_PRELOAD, limit,
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+}
+
 enum class Link { kStalled, kLive, kBroken };  // kBroken: hung up 300 ms into the scan
 
 struct SignalCase {
@@ -296,6 +304,7 @@ struct SignalCase {
     int delayMs;  // and this long after it
     Lines options;
     const char* scanning;  // the scan's "Scanning for N seconds..." line, when it gets there
+    const char* sigset = "LIMIT_SIGADDSET_MAX=64";  // =32: signals above 32 refused, 32-bit bionic
 };
 
 void PrintTo(const SignalCase& c, std::ostream* os) {
@@ -320,12 +329,15 @@ void runSignalTrial(const SignalCase& c, const std::string& hal, int trial) {
     }
     Lines argv = {toolBinary(), "scan"};
     argv.insert(argv.end(), c.options.begin(), c.options.end());
-    ChildProcess tool(argv, {"BT_HCI_TRANSPORT=unix:" + socket, "BT_HCI_HAL=" + hal});
+    Lines env = limitedEnv(c.sigset, "unix:" + socket);
+    env.push_back("BT_HCI_HAL=" + hal);
+    ChildProcess tool(argv, env);
     const milliseconds limit(15000);
-    EXPECT_TRUE(!controller       ? waitUntil([&] { return tool.signalHandlingArmed(); }, limit)
+    EXPECT_TRUE(!controller ? waitUntil([&] { return tool.hasThread("signal watcher"); }, limit)
                 : c.after.empty() ? waitUntil([&] { return controller->connections() > 0; }, limit)
                                   : controller->waitForCommand(c.after, limit) >= 0)
         << "moment not reached";
+    EXPECT_TRUE(waitUntil([&] { return tool.hasThread("signal watcher"); }, limit));
     std::this_thread::sleep_for(milliseconds(c.delayMs + 100 * trial));
     const size_t sentBefore = controller ? controller->commands().size() : 0;
     tool.signal(c.signal);
@@ -361,11 +373,32 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Combine(::testing::Valu
     SignalCase{"TermAtLinkUp", SIGTERM, Link::kLive, {}, 0, {}, nullptr},
     SignalCase{"IntInBringUp", SIGINT, Link::kLive, kClassOfDevice, 0, {}, nullptr},
     SignalCase{"TermInScanWait", SIGTERM, Link::kLive, kScanOn, 450, {"-t", "99"}, "Scanning for 15 seconds..."},
-    SignalCase{"IntInNameRequest", SIGINT, Link::kLive, kNameRequest, 0, {"--timeout", "abc"}, "Scanning for 10 seconds..."},
+    SignalCase{"IntInNameRequestSigset32", SIGINT, Link::kLive, kNameRequest, 0, {"--timeout", "abc"}, "Scanning for 10 seconds...", "LIMIT_SIGADDSET_MAX=32"},
     SignalCase{"IntAfterLinkBroke", SIGINT, Link::kBroken, kScanOn, 700, {"-t", "14"}, "Scanning for 14 seconds..."},
     SignalCase{"TermAfterLinkBroke", SIGTERM, Link::kBroken, kScanOn, 700, {"-t", "0"}, "Scanning for 10 seconds..."}),
     ::testing::ValuesIn(kHalKinds)), caseAndHal<SignalCase>);
 // clang-format on
+
+// A starved process: the Nth thread cannot start (1 the signal watcher, 2 the replay, 3 the
+// HAL's reader): one ERROR line, and only a HAL without its threads fails the run.
+TEST(StarvedProcessTest, AThreadThatCannotStartIsOneErrorLine) {
+    TempDir dir;
+    const std::string capture = dir.file("empty.btsnoop"), transport = "replay:" + capture;
+    std::ofstream(capture, std::ios::binary).write("btsnoop\0\0\0\0\1\0\0\x03\xea", 16);
+    const std::tuple<int, int, std::string, std::string> rows[] = {
+        {1, 0, "Signal watcher not started (pthread_create: Resource temporarily unavailable)", ""},
+        {2, 1, "Failed to get Bluetooth HCI service", ": cannot start the replay thread: "},
+        {3, 1, "Failed to initialize Bluetooth HCI", ": cannot start the reader thread: "}};
+    for (const auto& [thread, exitCode, toolLine, hostLine] : rows) {
+        const ProcessResult result =
+            ChildProcess({ORVALINQUIST_BINARY, "enable"},
+                         limitedEnv("LIMIT_FAIL_THREAD=" + std::to_string(thread), transport))
+                .wait(milliseconds(10000));
+        EXPECT_TRUE(result.exitedWith(exitCode)) << result.describe();
+        EXPECT_EQ(countContaining(toolTexts(result.err), toolLine), 1u) << result.err;
+        EXPECT_EQ(countContaining({result.err}, transport + hostLine), 1u) << result.err;
+    }
+}
 
 }  // namespace
 }  // namespace testsupport

@@ -93,17 +93,20 @@ const Bytes kExtended = event(
 const Bytes kAdvert =
     event(0x3e, cat(cat({0x02, 1, 0x00, 0x01}, kTag), {4, 3, 0x08, 'T', 'a', 0xb5}));
 
-// One controller's session, ms apart: commands (type 1) that start the inquiry and the scan,
-// air events, the name a request once got, the Command Status of another command.
-const std::tuple<int, uint8_t, Bytes> kSession[] = {
+// One controller's session: commands (type 1) that start the inquiry and the scan, air
+// events, the name a request once got (and an answer without one), the Command Status of
+// another command. Its clock was set only after the Inquiry, and the inquiry's steps to the end
+// of its range and back: those events all play at once.
+const std::tuple<uint64_t, uint8_t, Bytes> kSession[] = {
     {0, 1, kInquiry},
-    {100, 4, kResult},
-    {110, 4, nameComplete(0, kPhone, "Phone")},
-    {200, 4, kRssiResult},
-    {250, 1, kScanOn},
-    {300, 4, kExtended},
-    {400, 4, kAdvert},
-    {500, 4, commandStatus(0x05, 0x04)},
+    {kT0 + 100'000, 4, kResult},
+    {kT0 + 110'000, 4, nameComplete(0, kPhone, "Phone")},
+    {kT0 + 120'000, 4, event(0x07, cat({0}, kNoName))},  // parameter length 7
+    {1ULL << 63, 4, kRssiResult},
+    {kT0 + 250'000, 1, kScanOn},
+    {kT0 + 300'000, 4, kExtended},
+    {kT0 + 400'000, 4, kAdvert},
+    {kT0 + 500'000, 4, commandStatus(0x05, 0x04)},
 };
 
 // As an H4 capture, or as a monitor capture in which controller 1 holds the session,
@@ -111,9 +114,9 @@ const std::tuple<int, uint8_t, Bytes> kSession[] = {
 std::string saveSession(uint32_t datalink) {
     Capture c(datalink);
     if (datalink == 2001) c.add(0 << 16 | 2, kT0, {0x03, 0x0c, 0x00});
-    for (const auto& [ms, type, packet] : kSession) {
-        if (datalink == 1002) c.add(type == 1 ? 2 : 3, kT0 + ms * 1000, cat({type}, packet));
-        if (datalink == 2001) c.add(1 << 16 | (type == 1 ? 2 : 3), kT0 + ms * 1000, packet);
+    for (const auto& [micros, type, packet] : kSession) {
+        if (datalink == 1002) c.add(type == 1 ? 2 : 3, micros, cat({type}, packet));
+        if (datalink == 2001) c.add(1 << 16 | (type == 1 ? 2 : 3), micros, packet);
     }
     if (datalink == 2001) c.add(2 << 16 | 3, kT0 + 50'000, kResult);
     return c.save();
@@ -144,7 +147,7 @@ TEST(ReplayTest, AnswersCommandsAndPlaysTheCapturedAirWithItsSpacing) {
         };
         expect({0x03, 0x0c, 0x00}, {{0x0e, 0x04, 0x01, 0x03, 0x0c, 0x00}});
         expect({0x05, 0x04, 0x00}, {commandStatus(0x05, 0x04)});
-        expect(kInquiry, {commandStatus(0x01, 0x04), kResult, kRssiResult, kExtended}, 250);
+        expect(kInquiry, {commandStatus(0x01, 0x04), kResult, kRssiResult, kExtended});
         expect(kScanOn, {{0x0e, 0x04, 0x01, 0x0c, 0x20, 0x00}, kAdvert}, 100);
         for (const auto& [address, status, name] :
              {std::tuple(kPhone, 0, "Phone"), std::tuple(kSpeaker, 0, "Spk"),

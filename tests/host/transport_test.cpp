@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <termios.h>
 
@@ -54,6 +55,15 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
                "not a serial port (tcgetattr failed: Inappropriate ioctl for device)"),
         cannot("replay:/nonexistent/hci", "cannot read the capture: No such file or directory"),
     };
+    // A FIFO (it would block the open; no regular file) and a sparse file past the size limit.
+    const std::string fifo = testing::TempDir() + "/fifo." + std::to_string(getpid()),
+                      big = fifo + ".big";
+    ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 &&
+                ftruncate(UniqueFd(open(big.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600)).get(),
+                          (64 << 20) + 1) == 0);
+    cases.push_back(cannot("replay:" + fifo, "not a regular file"));
+    cases.push_back(
+        cannot("replay:" + big, "67108865 bytes, larger than the 64 MiB a capture may have"));
     UniqueFd probe(socket(31, SOCK_RAW | SOCK_CLOEXEC, 1));  // AF_BLUETOOTH
     if (!probe.valid() && errno == EAFNOSUPPORT) {
         cases.push_back(cannot("hci:0",
@@ -66,6 +76,8 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         EXPECT_EQ(openHal(value.c_str(), nullptr), nullptr);
         EXPECT_EQ(hostLog(), Lines{"E " + line});
     }
+    unlink(fifo.c_str());
+    unlink(big.c_str());
 }
 
 // A controller that never accepts (its accept queue full): the connect gives up at its bound.

@@ -113,14 +113,11 @@ bool ChildProcess::signal(int signalNumber) {
     return started() && !reaped_ && ::kill(pid_, signalNumber) == 0;
 }
 
-bool ChildProcess::signalHandlingArmed() const {
-    std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
-    unsigned long long handled = 0, wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
-    for (const char* key : {"\nSigBlk:", "\nSigCgt:"}) {
-        size_t at = status.find(key);
-        if (at != std::string::npos) handled |= std::strtoull(&status[at + 8], nullptr, 16);
-    }
-    return (handled & wanted) == wanted;
+bool ChildProcess::hasThread(const std::string& name) const {
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task"))
+        if (readFile(task.path() / "comm") == name + "\n") return true;
+    return false;
 }
 
 std::string ChildProcess::output(bool fromStderr) const {

@@ -52,8 +52,8 @@ class ChildProcess {
 
     bool started() const { return pid_ > 0; }
     bool signal(int signalNumber);
-    // True once the process catches or blocks SIGINT and SIGTERM.
-    bool signalHandlingArmed() const;
+    // True while a thread of the process carries `name`.
+    bool hasThread(const std::string& name) const;
     // What it wrote so far to stderr, or stdout.
     std::string output(bool fromStderr = true) const;
     // Waits until output(fromStderr) contains `text`.
