@@ -118,8 +118,10 @@ bool BluetoothScanner::startScan(const ScanOptions& options) {
 
     if (state.eventThread.joinable()) state.eventThread.join();
     if (!state.eventThread.start([this, options] { processEvents(options); })) {
-        // Nobody would take the events: end the scan at once, without the wait.
-        state.scanning = false;
+        // Nobody would take the events: a scan without them would report nothing as found.
+        __android_log_print(ANDROID_LOG_ERROR, nullptr, "Failed to start event thread");
+        stopScan();
+        return false;
     }
 
     const int seconds = std::min(options.timeout, kMaxScanSeconds);

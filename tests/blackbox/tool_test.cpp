@@ -380,7 +380,8 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Combine(::testing::Valu
 // clang-format on
 
 // A starved process: the Nth thread cannot start (1 the signal watcher, 2 the replay, 3 the
-// HAL's reader): one ERROR line, and only a HAL without its threads fails the run.
+// HAL's reader, 4 the scan's event thread): one ERROR line, and only a HAL or a scan without its
+// threads fails the run.
 TEST(StarvedProcessTest, AThreadThatCannotStartIsOneErrorLine) {
     TempDir dir;
     const std::string capture = dir.file("empty.btsnoop"), transport = "replay:" + capture;
@@ -388,10 +389,11 @@ TEST(StarvedProcessTest, AThreadThatCannotStartIsOneErrorLine) {
     const std::tuple<int, int, std::string, std::string> rows[] = {
         {1, 0, "Signal watcher not started (pthread_create: Resource temporarily unavailable)", ""},
         {2, 1, "Failed to get Bluetooth HCI service", ": cannot start the replay thread: "},
-        {3, 1, "Failed to initialize Bluetooth HCI", ": cannot start the reader thread: "}};
+        {3, 1, "Failed to initialize Bluetooth HCI", ": cannot start the reader thread: "},
+        {4, 1, "Failed to start event thread", " open"}};
     for (const auto& [thread, exitCode, toolLine, hostLine] : rows) {
         const ProcessResult result =
-            ChildProcess({ORVALINQUIST_BINARY, "enable"},
+            ChildProcess({ORVALINQUIST_BINARY, "scan", "-t", "1"},
                          limitedEnv("LIMIT_FAIL_THREAD=" + std::to_string(thread), transport))
                 .wait(milliseconds(10000));
         EXPECT_TRUE(result.exitedWith(exitCode)) << result.describe();
