@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "btvirt_fixture.h"
@@ -86,9 +87,9 @@ TEST_F(BtvirtScan, FindsEveryPeerThenDecodesAndReplaysItsCapture) {
     expectLeEncryptIsAes();
     const std::string capture = dir_.file("scan.btsnoop"),
                       transport = "unix:" + std::string(kBtvirtSocket);
-    ChildProcess tool({ORVALINQUIST_BINARY, "scan", "-t", "5"},
+    ChildProcess tool({ORVALINQUIST_BINARY, "scan", "-t", "7"},
                       {"BT_HCI_TRANSPORT=" + transport, "BT_HCI_SNOOP=" + capture});
-    ASSERT_TRUE(tool.waitForOutput("Scanning for 5 seconds...", milliseconds(20000)));
+    ASSERT_TRUE(tool.waitForOutput("Scanning for 7 seconds...", milliseconds(20000)));
     // Directed advertising carries no name: the tool asks the device. Its answer must not be
     // followed at once by other reports, so the other peers come after it, and this peer
     // repeats only every second.
@@ -96,6 +97,9 @@ TEST_F(BtvirtScan, FindsEveryPeerThenDecodesAndReplaysItsCapture) {
                                          "Orvalinquist", "--page-scan", "on", "--interval", "1000"});
     EXPECT_TRUE(
         tool.waitForOutput("Updated device name: " + watch + " -> Watch", milliseconds(3000)));
+    // The replay below answers the name request at once and plays the other peers at their
+    // recorded offsets: a wide gap keeps them clear of that answer on a loaded machine too.
+    std::this_thread::sleep_for(milliseconds(700));
     const std::string lamp = startPeer({"--name", "Lamp", "--le", "connectable"});
     const std::string tag =
         startPeer({"--name", "Tag", "--le", "scannable", "--name-in", "scan-response"});
@@ -129,7 +133,7 @@ TEST_F(BtvirtScan, FindsEveryPeerThenDecodesAndReplaysItsCapture) {
 
     // Played back, the capture yields the same devices. The `enable` instance's record
     // depends on which of its two reports stayed pending, in either run: it is left out.
-    ProcessResult replay = testsupport::runTool({"scan", "-t", "5"}, "replay:" + capture);
+    ProcessResult replay = testsupport::runTool({"scan", "-t", "7"}, "replay:" + capture);
     ASSERT_TRUE(replay.exitedWith(0)) << replay.describe();
     std::map<std::string, std::string> replayRows = reportedDevices(toolTexts(replay.err));
     EXPECT_EQ(replayRows.size(), rows.size());
