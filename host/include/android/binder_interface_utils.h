@@ -5,6 +5,7 @@
 #include <android/binder_auto_utils.h>
 #include <android/binder_ibinder.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -15,11 +16,19 @@
 namespace ndk {
 
 // Owned through std::shared_ptr only: objects are made with make<T>(), as on the platform,
-// where plain `new` is private.
+// where plain `new` is private. As there, one destroyed without ever having been owned that
+// way (say, on the stack), or destroyed while a shared_ptr still owns it, aborts.
 class SharedRefBase {
   public:
     SharedRefBase() {}
-    virtual ~SharedRefBase() = default;
+    virtual ~SharedRefBase() {
+        std::call_once(mFlagThis, [] { fatal("SharedRefBase: no ref created during lifetime"); });
+        if (ref() != nullptr) {
+            fatal(
+                "SharedRefBase: destructed but still able to lock weak_ptr. Is this object "
+                "double-owned?");
+        }
+    }
 
     std::shared_ptr<SharedRefBase> ref() {
         std::shared_ptr<SharedRefBase> thiz = mThis.lock();
@@ -39,6 +48,10 @@ class SharedRefBase {
 
   private:
     static void* operator new(size_t s) { return std::malloc(s); }
+    [[noreturn]] static void fatal(const char* message) {
+        std::fprintf(stderr, "%s\n", message);
+        std::abort();
+    }
 
     std::once_flag mFlagThis;
     std::weak_ptr<SharedRefBase> mThis;
