@@ -63,18 +63,19 @@ UniqueFd connectUnixSocket(const std::string& path, std::string* error, int time
         rc = connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) return fd;
+    const int err = errno;  // the stat below may overwrite errno
     struct stat st;
-    if (errno == EAGAIN) {
+    if (err == EAGAIN) {
         *error = "the socket's owner accepted no connection within " + std::to_string(timeout_ms) +
                  " ms (its accept queue is full)";
-    } else if (errno == ECONNREFUSED && stat(path.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+    } else if (err == ECONNREFUSED && stat(path.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
         *error = std::string("the path is ") +
                  (S_ISDIR(st.st_mode)   ? "a directory"
                   : S_ISREG(st.st_mode) ? "a regular file"
                                         : "a device or pipe") +
                  ", not a socket";
     } else {
-        *error = std::string("connect failed: ") + strerror(errno);
+        *error = std::string("connect failed: ") + strerror(err);
     }
     return UniqueFd();
 }
