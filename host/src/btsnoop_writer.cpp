@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "host_hal_factory.h"
@@ -52,9 +53,16 @@ uint64_t BtSnoopWriter::toBtSnoopTime(int64_t unix_micros) {
 }
 
 std::unique_ptr<BtSnoopWriter> BtSnoopWriter::open(const std::string& path, std::string* error) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    // Non-blocking, so that a FIFO that nobody reads fails at once instead of stalling the start;
+    // the writes block again, so a capture read live through a FIFO keeps every packet.
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644));
     if (!fd.valid()) {
-        *error = strerror(errno);
+        *error = errno == ENXIO ? "a FIFO that nobody reads" : strerror(errno);
+        return nullptr;
+    }
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        *error = std::string("fcntl failed: ") + strerror(errno);
         return nullptr;
     }
     std::vector<uint8_t> header = {'b', 't', 's', 'n', 'o', 'o', 'p', '\0'};

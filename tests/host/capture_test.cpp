@@ -1,5 +1,6 @@
 // btsnoop captures: the one BT_HCI_SNOOP writes, and replay:FILE, a controller played from one.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
@@ -68,6 +69,15 @@ TEST(CaptureTest, SnoopRecordsEachPacketWithItsDirectionAndTime) {
                        .add(3, 0, {0x04, 0x01, 0x00})
                        .bytes);
     unlink(path.c_str());
+}
+
+TEST(CaptureTest, SnoopIntoAFifoThatNobodyReadsFailsAtOnce) {
+    const std::string fifo = testing::TempDir() + "/snoop-fifo." + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string error;
+    EXPECT_EQ(BtSnoopWriter::open(fifo, &error), nullptr);
+    EXPECT_EQ(error, "a FIFO that nobody reads");
+    unlink(fifo.c_str());
 }
 
 Bytes event(uint8_t code, const Bytes& params, size_t size = 0) {
