@@ -2,13 +2,13 @@
 // declares the HIDL HAL, the host HAL is built over the transport that BT_HCI_TRANSPORT names.
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 
-#include <csignal>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "hal_kind.h"
 #include "host_hal_factory.h"
+#include "process_setup.h"
 
 namespace android {
 namespace hardware {
@@ -27,12 +27,9 @@ Registry& registry() {
     return *instance;
 }
 
-// On a host, Debian's liblog writes the log to stderr, which users pipe into grep or head; on
-// a device it goes to logd. A reader that left must not kill the process half-way through a
-// scan (its results file unwritten): a write to it fails with EPIPE instead, and liblog drops
-// the line. Set before main, from this unit because every program that asks for a HAL links
-// it, so even `help` is covered. The host's own sockets send with MSG_NOSIGNAL regardless.
-const bool kBrokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+// Before main, from this unit because every program that asks for a HAL links it, so even
+// `help` is covered.
+const bool kProcessPrepared = ::orvalinquist::host::prepareProcess();
 
 }  // namespace
 
