@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -287,6 +288,15 @@ class SignalWatcher {
     bool running_ = false;
 };
 
+// atoi for every number an int holds; beyond, where atoi's result is undefined (glibc's wraps,
+// so 4294967297 read as 1), the number keeps its side: too big is 15 or more, too small below 1.
+int timeoutFromArgument(const char* text) {
+    const long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
 int runScan(int argc, char** argv) {
     static const struct option kLongOptions[] = {
         {"timeout", required_argument, nullptr, 't'},
@@ -307,7 +317,7 @@ int runScan(int argc, char** argv) {
     while ((option = getopt_long(argc, argv, "t:o:fc", kLongOptions, nullptr)) != -1) {
         switch (option) {
             case 't':
-                options.timeout = std::atoi(optarg);
+                options.timeout = timeoutFromArgument(optarg);
                 if (options.timeout < 1) options.timeout = 10;
                 if (options.timeout >= 15) options.timeout = 15;
                 break;
