@@ -98,7 +98,7 @@ void BtSnoopWriter::record(Direction direction, const uint8_t* h4, size_t size) 
     int err = 0;
     if (!writeAll(fd_.get(), bytes, &err)) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
-                            "HCI capture %s: write failed: %s; capture stopped", path_.c_str(),
+                            "HCI capture \"%s\": write failed: %s; capture stopped", path_.c_str(),
                             strerror(err));
         fd_.reset();
     }

@@ -17,10 +17,11 @@ HalKind parseHalKind(const char* value) {
         return HalKind::kHidl;
     }
     if (std::strcmp(value, "aidl") == 0) return HalKind::kAidl;
-    __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
-                        "%s=%s names no Bluetooth HCI HAL (hidl, the default, or aidl); none is "
-                        "declared",
-                        kHalKindEnvVar, value);
+    __android_log_print(
+        ANDROID_LOG_ERROR, kHostLogTag,
+        "%s=\"%s\" names no Bluetooth HCI HAL (hidl, the default, or aidl); none is "
+        "declared",
+        kHalKindEnvVar, value);
     return HalKind::kNone;
 }
 

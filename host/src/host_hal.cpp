@@ -102,8 +102,8 @@ struct HalCore {
     // The first fault of the link is logged; later ones, and faults while closing, are not.
     void markBroken(const std::string& reason) {
         if (broken.exchange(true) || closing) return;
-        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "HCI transport %s: %s", name.c_str(),
-                            reason.c_str());
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "HCI transport \"%s\": %s",
+                            name.c_str(), reason.c_str());
     }
 };
 
@@ -224,7 +224,7 @@ HostHal::Return<void> HostHal::initialize(const sp<Callbacks>& callback) {
         reader_ = std::thread(readerLoop, core_, callback);
     } catch (const std::system_error& e) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
-                            "HCI transport %s: cannot start the reader thread: %s",
+                            "HCI transport \"%s\": cannot start the reader thread: %s",
                             core_->name.c_str(), strerror(e.code().value()));
         return failure(HidlStatus::EX_TRANSACTION_FAILED);
     }
@@ -250,7 +250,7 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
     const std::vector<uint8_t> h4 = toH4(type, packet.data(), packet.size());
     if (!isWholePacket(h4)) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
-                            "HCI transport %s: refusing a malformed packet of type 0x%02x and "
+                            "HCI transport \"%s\": refusing a malformed packet of type 0x%02x and "
                             "%zu bytes",
                             core_->name.c_str(), static_cast<unsigned>(type), packet.size());
         return failure(HidlStatus::EX_ILLEGAL_ARGUMENT);

@@ -71,7 +71,7 @@ bool sameFile(const std::string& a, const std::string& b) {
     // that is being played, and the user's only copy of it may be gone.
     if (snooping && spec->kind == TransportSpec::Kind::kReplay && sameFile(spec->path, snoop_path)) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
-                            "Cannot write HCI capture %s: it is the file that %s plays and "
+                            "Cannot write HCI capture \"%s\": it is the file that \"%s\" plays and "
                             "would be overwritten; set %s to another file",
                             snoop_path, name.c_str(), kSnoopEnvVar);
         return nullptr;
@@ -79,7 +79,7 @@ bool sameFile(const std::string& a, const std::string& b) {
     std::unique_ptr<InProcessController> controller;
     std::unique_ptr<FdLink> link = openLink(*spec, name, &controller, &error);
     if (!link) {
-        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport \"%s\": %s",
                             name.c_str(), error.c_str());
         return nullptr;
     }
@@ -89,14 +89,14 @@ bool sameFile(const std::string& a, const std::string& b) {
         if (!snoop) {
             // The capture is an aid; the controller is still usable without it.
             __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
-                                "Cannot write HCI capture %s: %s; continuing without it",
+                                "Cannot write HCI capture \"%s\": %s; continuing without it",
                                 snoop_path, error.c_str());
         }
     }
     ::android::sp<HostHal> hal =
         HostHal::create(name, std::move(link), std::move(snoop), &error, std::move(controller));
     if (hal == nullptr) {
-        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
+        __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport \"%s\": %s",
                             name.c_str(), error.c_str());
         return nullptr;
     }

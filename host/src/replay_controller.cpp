@@ -157,7 +157,7 @@ bool ReplayController::send(std::vector<uint8_t> event) {
     if (link_->writePacket(h4, stop_.get(), kSendTimeoutMs, &err)) return true;
     if (err == ETIMEDOUT) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
-                            "HCI transport %s: the HAL took no event for %d ms; replay stopped",
+                            "HCI transport \"%s\": the HAL took no event for %d ms; replay stopped",
                             name_.c_str(), kSendTimeoutMs);
     }
     return false;  // otherwise the HAL hung up or this controller is stopping

@@ -188,7 +188,7 @@ TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
         const std::string path = capture.save();
         testsupport::clearLog();
         EXPECT_EQ(openHal(("replay:" + path).c_str(), nullptr), nullptr);
-        EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport replay:" + path + ": " + error});
+        EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport \"replay:" + path + "\": " + error});
         unlink(path.c_str());
     }
 }
@@ -205,9 +205,9 @@ TEST(ReplayTest, CapturingIntoThePlayedFileIsRefused) {
     for (const std::string& snoop : {path, hard, soft}) {
         testsupport::clearLog();
         EXPECT_EQ(openHal(("replay:" + path).c_str(), snoop.c_str()), nullptr);
-        EXPECT_EQ(hostLog(), Lines{"E Cannot write HCI capture " + snoop +
-                                   ": it is the file that replay:" + path +
-                                   " plays and would be overwritten; set BT_HCI_SNOOP to "
+        EXPECT_EQ(hostLog(), Lines{"E Cannot write HCI capture \"" + snoop +
+                                   "\": it is the file that \"replay:" + path +
+                                   "\" plays and would be overwritten; set BT_HCI_SNOOP to "
                                    "another file"});
     }
     EXPECT_EQ(content(), before);

@@ -37,7 +37,7 @@ TEST_F(HostHalTest, PacketsGoOutFramedAndComeInBareHoweverTheStreamIsCut) {
     ASSERT_TRUE(send({0x03, 0x0c, 0x00}) && send(name));
     EXPECT_FALSE(send({0x03, 0x0c, 0x01}));  // a lying length would put the peer out of step
     EXPECT_EQ(readBytes(peer_.get(), 4 + 252 + 1, 300), cat({0x01, 0x03, 0x0c, 0x00, 0x01}, name));
-    EXPECT_EQ(hostLog(), Lines{"E HCI transport test: refusing a malformed packet of type 0x01 "
+    EXPECT_EQ(hostLog(), Lines{"E HCI transport \"test\": refusing a malformed packet of type 0x01 "
                                "and 3 bytes"});
 
     Bytes stream = {0x04, 0x0e, 0x04, 0x01, 0x03, 0x0c, 0x00,  // Command Complete
@@ -66,7 +66,7 @@ TEST_F(HostHalTest, EndOfReadingIsLoggedOnceAndFailsLaterSends) {
         open(type);
         for (const Bytes& w : writes) ASSERT_TRUE(writeBytes(peer_.get(), w));
         if (writes.empty()) peer_.reset();
-        EXPECT_EQ(hostLog(1), Lines{"E HCI transport test: " + line + "; reading stopped"});
+        EXPECT_EQ(hostLog(1), Lines{"E HCI transport \"test\": " + line + "; reading stopped"});
         EXPECT_FALSE(send({0x03, 0x0c, 0x00}));
         EXPECT_EQ(hostLog().size(), 1u);
         EXPECT_EQ(cb_->await(&cb_->events, 0).size(), writes.empty() ? 0u : 1u);
@@ -80,7 +80,7 @@ TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
     while (send(command)) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
-    EXPECT_EQ(hostLog(), Lines{"E HCI transport test: write failed: the controller took no "
+    EXPECT_EQ(hostLog(), Lines{"E HCI transport \"test\": write failed: the controller took no "
                                "data for 2000 ms"});
     EXPECT_FALSE(send({0x03, 0x0c, 0x00}));
 }

@@ -32,7 +32,7 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
                                     "tcp:HOST:PORT, serial:PATH[,BAUD], replay:FILE");
     };
     auto cannot = [](const std::string& value, const std::string& why) {
-        return std::pair(value, "Cannot open HCI transport " + value + ": " + why);
+        return std::pair(value, "Cannot open HCI transport \"" + value + "\": " + why);
     };
     std::vector<std::pair<std::string, std::string>> cases = {
         bad("bluetooth", "unknown transport"),
@@ -144,8 +144,8 @@ TEST(TransportTest, EachStreamTransportCarriesH4AndReportsTheHangUp) {
         EXPECT_EQ(cb->await(&cb->events, 1), (Packets{{0x0e, 0x04, 0x01, 0x0d, 0x0a, 0x00}}));
         peer.reset();
         EXPECT_EQ(hostLog(2), (Lines{"I HCI transport " + value + " open",
-                                     "E HCI transport " + value +
-                                         ": the controller side hung up; reading stopped"}));
+                                     "E HCI transport \"" + value +
+                                         "\": the controller side hung up; reading stopped"}));
     }
 }
 
