@@ -181,21 +181,21 @@ INSTANTIATE_TEST_SUITE_P(Sessions, SessionTest, ::testing::Combine(::testing::Va
     // A word that is not an option is ignored.
     Session{"ReportAndResultsFile", {"scan", "-t", "2", "word", "-o", "FILE"},
         {{kScanOn, {{milliseconds(100), leAdvertisingReport(0x00, kA, {}, -80)},
-                    {milliseconds(700), leAdvertisingReport(0x03, kB, {0x04, 0x08, 'B', 'e', 'a'}, -30, 0x01)},
+                    {milliseconds(700), leAdvertisingReport(0x03, kB, {0x08, 0x08, 'B', 0x1b, '\n', 0x1f, ' ', 0x7f, 'a'}, -30, 0x01)},
                     {milliseconds(1000), inquiryResult(kC)},
-                    {milliseconds(1500), leAdvertisingReport(0x00, kD, {0x05, 0x09, 'D', 'e', 's', 'k'}, -45)},
+                    {milliseconds(1500), leAdvertisingReport(0x00, kD, {0x06, 0x09, 'D', 0xc3, 0xa9, 's', 'k'}, -45)},
                     {milliseconds(1700), leAdvertisingReport(0x04, kE, {}, -60)}}}},
         {{kA, "a,b\"c"}, {kC, "Car"}}, scanOf({kA, kC}), 1900,
         {"Sending HCI command: 01 04 05 33 8b 9e 0a 00 ", "Scanning for 2 seconds...", "Discovered 5 devices:",
          "1. Address: C6:C5:C4:C3:C2:C1, Name: Car, Type: Classic, Connectable: Yes",
-         "2. Address: D6:D5:D4:D3:D2:D1, Name: Desk, RSSI: -45 dBm, Type: LE, Addr Type: Public, Connectable: Yes",
+         "2. Address: D6:D5:D4:D3:D2:D1, Name: D\xc3\xa9sk, RSSI: -45 dBm, Type: LE, Addr Type: Public, Connectable: Yes",
          "3. Address: A6:A5:A4:A3:A2:A1, Name: a,b\"c, RSSI: -80 dBm, Type: LE, Addr Type: Public, Connectable: Yes",
-         "4. Address: B6:B5:B4:B3:B2:B1, Name: Bea, RSSI: -30 dBm, Type: LE, Addr Type: Random, Connectable: No",
+         "4. Address: B6:B5:B4:B3:B2:B1, Name: B\\x1b\\x0a\\x1f \\x7fa, RSSI: -30 dBm, Type: LE, Addr Type: Random, Connectable: No",
          "5. Address: E6:E5:E4:E3:E2:E1, RSSI: -60 dBm, Type: LE, Addr Type: Public, Connectable: No",
          "Saved 5 devices to file: FILE"},
         "# Bluetooth Device Scan Results\n# Timestamp: T\n# Total devices: 5\n#\n# Address,Name,RSSI,Type,AddrType,Connectable\n"
-        "A6:A5:A4:A3:A2:A1,\"a;b\"c\",-80,LE,Public,Yes\nB6:B5:B4:B3:B2:B1,\"Bea\",-30,LE,Random,No\n"
-        "C6:C5:C4:C3:C2:C1,\"Car\",0,Classic,Public,Yes\nD6:D5:D4:D3:D2:D1,\"Desk\",-45,LE,Public,Yes\n"
+        "A6:A5:A4:A3:A2:A1,\"a;b\"c\",-80,LE,Public,Yes\nB6:B5:B4:B3:B2:B1,\"B\x1b\n\x1f \x7f" "a\",-30,LE,Random,No\n"
+        "C6:C5:C4:C3:C2:C1,\"Car\",0,Classic,Public,Yes\nD6:D5:D4:D3:D2:D1,\"D\xc3\xa9sk\",-45,LE,Public,Yes\n"
         "E6:E5:E4:E3:E2:E1,\"\",-60,LE,Public,No\n", 0},
     // The last timeout wins; an empty output path writes nothing.
     Session{"FirstConnectableOnly", {"scan", "-t", "5", "--timeout=3", "-f", "-c", "-o", ""},
@@ -242,7 +242,7 @@ TEST(CommandLineTest, EndsWithoutHciTraffic) {
     const std::tuple<const char*, std::string, const char*> noService[] = {
         {"hidl", "unix:" + dir.file("nothing"), "connect failed"},
         {"aidl", "unix:" + dir.file("nothing"), "connect failed"},
-        {"hidl2", controller.transport(), "BT_HCI_HAL=hidl2 names no"}};
+        {"hidl2", controller.transport(), "BT_HCI_HAL=\"hidl2\" names no"}};
     for (const auto& [hal, transport, hostText] : noService) {
         ProcessResult result = runTool({"scan"}, transport, milliseconds(10000), hal);
         EXPECT_TRUE(result.exitedWith(1)) << result.describe();
@@ -266,6 +266,34 @@ TEST(CommandLineTest, ALogReaderThatLeftDoesNotEndTheTool) {
     ProcessResult result =
         ChildProcess({"/bin/sh", "-c", toStderr, ORVALINQUIST_BINARY}).wait(milliseconds(5000));
     EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+}
+
+// cron, a daemon or `2>&-` start the tool with standard streams closed. Its controller link
+// must not take their numbers: liblog writes to descriptor 2 whatever it is.
+TEST(CommandLineTest, ClosedStandardStreamsLeaveTheLinkAlone) {
+    const Bytes desk = leAdvertisingReport(0x00, kD, {0x05, 0x09, 'D', 'e', 's', 'k'}, -45);
+    auto scanWith = [&](const std::string& closing) {
+        SCOPED_TRACE(closing);
+        TempDir dir;
+        H4Controller controller(dir.file("hci.sock"));
+        ASSERT_TRUE(controller.ok());
+        controller.onCommand(kScanOn, {{milliseconds(100), desk}});
+        const std::string results = dir.file("results.csv");
+        const std::string script = "exec \"$0\" scan -t 1 -o \"$1\" " + closing;
+        ProcessResult result = ChildProcess({"/bin/sh", "-c", script, toolBinary(), results},
+                                            {"BT_HCI_TRANSPORT=" + controller.transport()})
+                                   .wait(milliseconds(20000));
+        EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+        Lines commands;
+        for (const ReceivedCommand& command : controller.commands())
+            commands.push_back(hex(command.bytes));
+        EXPECT_EQ(commands, scanOf({}));
+        EXPECT_NE(readFile(results).find("# Total devices: 1\n"), std::string::npos);
+    };
+    std::vector<std::thread> runs;
+    for (const char* closing : {"2>&-", ">&- 2>&-", "<&- >&- 2>&-"})
+        runs.emplace_back(scanWith, closing);
+    for (std::thread& run : runs) run.join();
 }
 
 // A listening socket whose accept queue is full and never served: the tool's connect to it
@@ -372,10 +400,10 @@ INSTANTIATE_TEST_SUITE_P(Moments, SignalTest, ::testing::Combine(::testing::Valu
     SignalCase{"IntBeforeLink", SIGINT, Link::kStalled, {}, 0, {}, nullptr},
     SignalCase{"TermAtLinkUp", SIGTERM, Link::kLive, {}, 0, {}, nullptr},
     SignalCase{"IntInBringUp", SIGINT, Link::kLive, kClassOfDevice, 0, {}, nullptr},
-    SignalCase{"TermInScanWait", SIGTERM, Link::kLive, kScanOn, 450, {"-t", "99"}, "Scanning for 15 seconds..."},
+    SignalCase{"TermInScanWait", SIGTERM, Link::kLive, kScanOn, 450, {"-t", "4294967297"}, "Scanning for 15 seconds..."},
     SignalCase{"IntInNameRequestSigset32", SIGINT, Link::kLive, kNameRequest, 0, {"--timeout", "abc"}, "Scanning for 10 seconds...", "LIMIT_SIGADDSET_MAX=32"},
     SignalCase{"IntAfterLinkBroke", SIGINT, Link::kBroken, kScanOn, 700, {"-t", "14"}, "Scanning for 14 seconds..."},
-    SignalCase{"TermAfterLinkBroke", SIGTERM, Link::kBroken, kScanOn, 700, {"-t", "0"}, "Scanning for 10 seconds..."}),
+    SignalCase{"TermAfterLinkBroke", SIGTERM, Link::kBroken, kScanOn, 700, {"-t", "-4294967295"}, "Scanning for 10 seconds..."}),
     ::testing::ValuesIn(kHalKinds)), caseAndHal<SignalCase>);
 // clang-format on
 
@@ -388,8 +416,8 @@ TEST(StarvedProcessTest, AThreadThatCannotStartIsOneErrorLine) {
     std::ofstream(capture, std::ios::binary).write("btsnoop\0\0\0\0\1\0\0\x03\xea", 16);
     const std::tuple<int, int, std::string, std::string> rows[] = {
         {1, 0, "Signal watcher not started (pthread_create: Resource temporarily unavailable)", ""},
-        {2, 1, "Failed to get Bluetooth HCI service", ": cannot start the replay thread: "},
-        {3, 1, "Failed to initialize Bluetooth HCI", ": cannot start the reader thread: "},
+        {2, 1, "Failed to get Bluetooth HCI service", "\": cannot start the replay thread: "},
+        {3, 1, "Failed to initialize Bluetooth HCI", "\": cannot start the reader thread: "},
         {4, 1, "Failed to start event thread", " open"}};
     for (const auto& [thread, exitCode, toolLine, hostLine] : rows) {
         const ProcessResult result =
