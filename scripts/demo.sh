@@ -2,7 +2,8 @@
 # Builds the tool, starts BlueZ's emulated controllers (btvirt) with a few simulated LE devices
 # on the virtual air, runs "orvalinquist scan -t 5 -o scan.csv" against one of them with an HCI
 # capture, and shows what it found; then replays that capture and the hand-made sample capture
-# (tests/data) with the replay transport. Everything started here is stopped on exit.
+# (tests/data) with the replay transport. Everything started here is stopped on exit, and
+# btvirt's sockets in /tmp are removed.
 #
 # Run as root on Debian (missing packages are installed). BUILD_DIR overrides the build tree.
 set -euo pipefail
@@ -17,7 +18,7 @@ LOCK=/tmp/orvalinquist-btvirt.lock
 
 echo "== Building"
 cmake -S . -B "$BUILD_DIR" -G Ninja >/dev/null
-cmake --build "$BUILD_DIR" -j2 --target orvalinquist hci_peer btvirt-run btvirt_alg_shim
+cmake --build "$BUILD_DIR" -j"$(nproc)" --target orvalinquist hci_peer btvirt-run btvirt_alg_shim
 TOOL="$PWD/$BUILD_DIR/src/orvalinquist"
 PEER="$PWD/$BUILD_DIR/tools/hci_peer"
 BTVIRT_RUN="$PWD/$BUILD_DIR/tools/btvirt-run"
@@ -26,17 +27,31 @@ mkdir -p "$DEMO_DIR"
 rm -f "$DEMO_DIR"/*.log "$DEMO_DIR"/*.out "$DEMO_DIR"/*.csv "$DEMO_DIR"/*.btsnoop
 
 STARTED=()
+# btvirt -s leaves its five sockets behind when it ends, killed or crashed.
+BTVIRT_SOCKETS=(/tmp/bt-server-bredrle /tmp/bt-server-bredr /tmp/bt-server-amp /tmp/bt-server-le
+    /tmp/bt-server-mon)
+OWN_SOCKETS=false  # true once this run holds the btvirt lock: the sockets are then its own
 cleanup() {
-    local pid
+    local pid i
     for pid in "${STARTED[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
+    # The processes are disowned, so "wait" would not wait for them.
     for pid in "${STARTED[@]}"; do
-        wait "$pid" 2>/dev/null || true
+        for ((i = 0; i < 50; i++)); do
+            kill -0 "$pid" 2>/dev/null || continue 2
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
     done
+    if $OWN_SOCKETS; then
+        rm -f "${BTVIRT_SOCKETS[@]}"
+    fi
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # btvirt's socket path is fixed: one user at a time (the end-to-end tests take this lock too).
 exec 9>"$LOCK"
@@ -44,6 +59,7 @@ if ! flock -w 300 9; then
     echo "Another btvirt user holds $LOCK" >&2
     exit 1
 fi
+OWN_SOCKETS=true
 
 wait_for() {  # FILE TEXT SECONDS
     local i
@@ -55,11 +71,15 @@ wait_for() {  # FILE TEXT SECONDS
     return 1
 }
 
-# The tool's log without the lines it writes for every event and LE report it decodes.
+# The tool's log without the lines it writes for each event it receives and decodes: the
+# event's headline and its fields. The fields are indented and carry no address, so once the
+# headline is gone they seem to belong to whatever line is above; every line left can be read on
+# its own.
 summary() {  # LOG
-    grep -v -E -e ' [0-9]+ +[0-9]+ (Received HCI event|Processing event data|Parsing event)' \
-        -e ' [0-9]+ +[0-9]+ (LE Meta Event|LE Advertising Report|Report [0-9]+:|Command )' \
-        -e ' [0-9]+ +[0-9]+ (  Data length|  Field: type|  RSSI: |    Name: |    Service UUID)' \
+    local prefix='^[^ ]+ [A-Z] [^ ]+ [^ ]+ +[0-9]+ +[0-9]+ '  # tag, priority, date, time, pid, tid
+    grep -v -E -e "$prefix( |Received HCI event|Processing event data|Parsing event)" \
+        -e "$prefix(LE Meta Event|LE Advertising Report|Report [0-9]+:|Command (Complete|Status):)" \
+        -e "$prefix(Inquiry Result:|Response [0-9]+:|Extended Inquiry Result:)" \
         "$1" || true
     echo "   ($(grep -c 'Received HCI event' "$1") events received, $(grep -c \
         'Processing event data' "$1") decoded; their lines are left out here: the whole log is $1)"
@@ -74,8 +94,7 @@ scan_results() {  # TITLE LOG CSV STATUS
 }
 
 echo "== Starting btvirt (emulated BR/EDR + LE controllers on $SOCKET)"
-rm -f /tmp/bt-server-bredrle /tmp/bt-server-bredr /tmp/bt-server-amp /tmp/bt-server-le \
-    /tmp/bt-server-mon
+rm -f "${BTVIRT_SOCKETS[@]}"
 "$BTVIRT_RUN" -s >"$DEMO_DIR/btvirt.log" 2>&1 &
 STARTED+=($!)
 # btvirt 5.66 crashes shortly after a controller leaves during an inquiry, which a scan shorter
