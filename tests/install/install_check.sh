@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs into a scratch DESTDIR and runs the installed tool from / without LD_LIBRARY_PATH
 # (black-box tests: help, a scan); its man page renders without warnings and holds every usage
-# entry word for word. Where dpkg-deb exists: the .deb's files, Depends, and that it runs.
+# entry word for word. Where dpkg-deb exists: the .deb's files, Depends, and that it runs; where
+# lintian exists, what it says of the .deb.
 set -euo pipefail
 build=$1 blackbox=$2 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -41,3 +42,11 @@ for lib in $(readelf -d "$tool" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do  #
   [[ -n "$owner" && ( "$depends" == *", $owner "* || "$depends" == *", $owner,"* ) ]] ||
     fail "Depends$depends lacks the package of $lib ($owner)"
 done
+
+# Debian's checker: no error or warning, the RUNPATH's override (which gives its reason) aside,
+# and no hint of a binary built without the hardening flags or stripped short of dh_strip.
+command -v lintian >/dev/null || exit 0
+lintian --no-cfg --ignore-lintian-env --pedantic --display-info --fail-on error,warning "$deb" \
+  >"$work/lintian" 2>&1 || fail "lintian: $(cat "$work/lintian")"
+! grep -qE 'hardening-|binary-has-unneeded-section' "$work/lintian" ||
+  fail "lintian: $(cat "$work/lintian")"
