@@ -5,7 +5,7 @@ ORVALINQUIST_PACKAGES=(
   android-liblog-dev android-libutils-dev
   android-libcutils-dev android-libbase-dev xz-utils  # the Android compile check
   bluez bluez-test-tools
-  man-db groff-base dpkg-dev file  # the install check: man page, .deb with its Depends
+  man-db groff-base dpkg-dev file lintian  # the install check: man page, .deb, its Depends, lintian
 )
 
 ensure_packages() {
