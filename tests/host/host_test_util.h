@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host_hal.h"
-#include "host_hal_factory.h"
+#include "open_hal.h"
 #include "log_sink.h"
 
 namespace hosttest {

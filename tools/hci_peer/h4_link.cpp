@@ -11,8 +11,8 @@
 #include <optional>
 
 #include "hci_defs.h"
-#include "socket_transport.h"
-#include "transport_spec.h"
+#include "transports.h"
+#include "transport_name.h"
 
 namespace orvalinquist {
 namespace peer {

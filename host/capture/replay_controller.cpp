@@ -9,7 +9,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "host_hal_factory.h"
+#include "open_hal.h"
 
 namespace orvalinquist {
 namespace host {

@@ -1,4 +1,4 @@
-#include "replay_transport.h"
+#include "transports.h"
 
 #include <android/log.h>
 #include <errno.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "capture_reader.h"
-#include "host_hal_factory.h"
+#include "open_hal.h"
 #include "replay_controller.h"
 #include "replay_script.h"
 

@@ -1,4 +1,4 @@
-#include "socket_transport.h"
+#include "transports.h"
 
 #include <errno.h>
 #include <netdb.h>

@@ -1,4 +1,4 @@
-#include "transport_spec.h"
+#include "transport_name.h"
 
 #include <sys/un.h>
 

@@ -13,7 +13,7 @@
 
 #include "aidl_hal_service.h"
 #include "hal_kind.h"
-#include "host_hal_factory.h"
+#include "open_hal.h"
 
 namespace {
 

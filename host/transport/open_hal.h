@@ -1,4 +1,4 @@
-// Builds the host HAL for the controller that BT_HCI_TRANSPORT names.
+// Opens the host HAL on the controller that BT_HCI_TRANSPORT names.
 #pragma once
 
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host_hal_factory.h"
+#include "open_hal.h"
 
 namespace orvalinquist {
 namespace host {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "hal_kind.h"
-#include "host_hal_factory.h"
+#include "open_hal.h"
 
 namespace android {
 namespace hardware {

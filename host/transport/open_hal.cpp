@@ -1,4 +1,4 @@
-#include "host_hal_factory.h"
+#include "open_hal.h"
 
 #include <android/log.h>
 #include <sys/stat.h>
@@ -9,11 +9,8 @@
 #include "btsnoop_writer.h"
 #include "fd_link.h"
 #include "host_hal.h"
-#include "replay_transport.h"
-#include "serial_port.h"
-#include "socket_transport.h"
-#include "transport_spec.h"
-#include "user_channel.h"
+#include "transport_name.h"
+#include "transports.h"
 
 namespace orvalinquist {
 namespace host {

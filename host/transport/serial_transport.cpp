@@ -1,4 +1,4 @@
-#include "serial_port.h"
+#include "transports.h"
 
 #include <errno.h>
 #include <fcntl.h>

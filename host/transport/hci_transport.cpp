@@ -1,4 +1,4 @@
-#include "user_channel.h"
+#include "transports.h"
 
 #include <errno.h>
 #include <sys/socket.h>

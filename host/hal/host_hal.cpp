@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "host_hal_factory.h"
+#include "open_hal.h"
 
 namespace orvalinquist {
 namespace host {
