@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "open_hal.h"
+#include "host_log.h"
 
 namespace orvalinquist {
 namespace host {

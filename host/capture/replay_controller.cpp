@@ -9,7 +9,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "open_hal.h"
+#include "host_log.h"
 
 namespace orvalinquist {
 namespace host {

@@ -8,20 +8,19 @@
 #include <thread>
 
 #include "fd_link.h"
-#include "host_hal.h"
 #include "replay_script.h"
 #include "unique_fd.h"
 
 namespace orvalinquist {
 namespace host {
 
-class ReplayController : public InProcessController {
+class ReplayController {
   public:
     // Runs on `fd` until the HAL hangs up or this object goes. Null, with `error` set, when
     // the thread's descriptors cannot be set up.
     static std::unique_ptr<ReplayController> start(ReplayScript script, UniqueFd fd,
                                                    std::string name, std::string* error);
-    ~ReplayController() override;
+    ~ReplayController();
 
   private:
     using Clock = std::chrono::steady_clock;

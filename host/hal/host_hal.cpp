@@ -13,7 +13,8 @@
 #include <system_error>
 #include <vector>
 
-#include "open_hal.h"
+#include "host_log.h"
+#include "unique_fd.h"
 
 namespace orvalinquist {
 namespace host {
@@ -52,10 +53,8 @@ bool isWholePacket(const std::vector<uint8_t>& h4) {
 }  // namespace
 
 struct HalCore {
-    std::unique_ptr<InProcessController> controller;  // may be null
     std::string name;
-    std::unique_ptr<FdLink> link;
-    std::unique_ptr<BtSnoopWriter> snoop;
+    std::unique_ptr<Link> link;
     UniqueFd wake;  // readable from close on
     UniqueFd done;  // readable once the reader has ended
     std::atomic<bool> closing{false};
@@ -109,11 +108,7 @@ struct HalCore {
 
 namespace {
 
-void deliver(HalCore& core, const sp<HostHal::Callbacks>& callbacks, const H4Packet& packet) {
-    if (core.snoop) {
-        std::vector<uint8_t> h4 = toH4(packet.type, packet.bytes.data(), packet.bytes.size());
-        core.snoop->record(Direction::kReceived, h4.data(), h4.size());
-    }
+void deliver(const sp<HostHal::Callbacks>& callbacks, const H4Packet& packet) {
     const hidl_vec<uint8_t> bytes(packet.bytes);
     switch (packet.type) {
         case H4Type::kEvent:
@@ -152,28 +147,28 @@ void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks)
         packets.clear();
         int err = 0;
         size_t size = 0;
-        FdLink::ReadResult result = core->link->readAvailable(&packets, &err, &size);
+        Link::ReadResult result = core->link->readAvailable(&packets, &err, &size);
         if (!packets.empty()) core->packetReceived();
         for (const H4Packet& packet : packets) {
             if (core->closing) break;
-            deliver(*core, callbacks, packet);
+            deliver(callbacks, packet);
         }
         char reason[160];
         switch (result) {
-            case FdLink::ReadResult::kOk:
+            case Link::ReadResult::kOk:
                 continue;
-            case FdLink::ReadResult::kHangUp:
+            case Link::ReadResult::kHangUp:
                 core->markBroken("the controller side hung up; reading stopped");
                 break;
-            case FdLink::ReadResult::kError:
+            case Link::ReadResult::kError:
                 core->markBroken(std::string("read failed: ") + strerror(err) + "; reading stopped");
                 break;
-            case FdLink::ReadResult::kBadType:
+            case Link::ReadResult::kBadType:
                 snprintf(reason, sizeof(reason), "byte 0x%02x is no H4 packet type; reading stopped",
                          core->link->badTypeByte());
                 core->markBroken(reason);
                 break;
-            case FdLink::ReadResult::kMalformed:
+            case Link::ReadResult::kMalformed:
                 snprintf(reason, sizeof(reason),
                          "a packet of %zu bytes does not match its header; reading stopped", size);
                 core->markBroken(reason);
@@ -188,14 +183,10 @@ void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks)
 
 }  // namespace
 
-sp<HostHal> HostHal::create(std::string name, std::unique_ptr<FdLink> link,
-                            std::unique_ptr<BtSnoopWriter> snoop, std::string* error,
-                            std::unique_ptr<InProcessController> controller) {
+sp<HostHal> HostHal::create(std::string name, std::unique_ptr<Link> link, std::string* error) {
     auto core = std::make_shared<HalCore>();
-    core->controller = std::move(controller);
     core->name = std::move(name);
     core->link = std::move(link);
-    core->snoop = std::move(snoop);
     core->wake.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     core->done.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!core->wake.valid() || !core->done.valid()) {
@@ -259,9 +250,6 @@ HostHal::Return<void> HostHal::send(H4Type type, const Bytes& packet) {
     std::lock_guard<std::mutex> lock(core_->send_mutex);
     if (core_->closing) return failure(HidlStatus::EX_ILLEGAL_STATE);
     if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
-    // Recorded before the write: the reply can arrive, and be recorded by the reader thread,
-    // before the write call returns.
-    if (core_->snoop) core_->snoop->record(Direction::kSent, h4.data(), h4.size());
     if (type == H4Type::kCommand) core_->commandSent();
     int err = 0;
     if (!core_->link->writePacket(h4, core_->wake.get(), kSendTimeoutMs, &err)) {

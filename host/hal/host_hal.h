@@ -9,19 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "btsnoop_writer.h"
-#include "fd_link.h"
+#include "link.h"
 
 namespace orvalinquist {
 namespace host {
 
 struct HalCore;
-
-// A controller that runs in this process at the far end of the link; destroying it stops it.
-class InProcessController {
-  public:
-    virtual ~InProcessController() = default;
-};
 
 class HostHal : public ::android::hardware::bluetooth::V1_0::IBluetoothHci {
   public:
@@ -30,12 +23,11 @@ class HostHal : public ::android::hardware::bluetooth::V1_0::IBluetoothHci {
     using Return = ::android::hardware::Return<T>;
     using Bytes = ::android::hardware::hidl_vec<uint8_t>;
 
-    // `name` is the transport as the user gave it; log lines carry it. `snoop` and
-    // `controller` may be null; the HAL keeps the controller until its last reference goes.
-    // Null, with `error` set, when the HAL's wake-up descriptors cannot be made.
-    static ::android::sp<HostHal> create(std::string name, std::unique_ptr<FdLink> link,
-                                         std::unique_ptr<BtSnoopWriter> snoop, std::string* error,
-                                         std::unique_ptr<InProcessController> controller = nullptr);
+    // `name` is the transport as the user gave it; log lines carry it. The HAL keeps the link
+    // until its last reference goes. Null, with `error` set, when the HAL's wake-up
+    // descriptors cannot be made.
+    static ::android::sp<HostHal> create(std::string name, std::unique_ptr<Link> link,
+                                         std::string* error);
     ~HostHal() override;
 
     // Starts the reader thread, which reports initializationComplete(SUCCESS) first.

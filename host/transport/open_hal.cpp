@@ -9,6 +9,8 @@
 #include "btsnoop_writer.h"
 #include "fd_link.h"
 #include "host_hal.h"
+#include "host_log.h"
+#include "recording_link.h"
 #include "transport_name.h"
 #include "transports.h"
 
@@ -17,10 +19,8 @@ namespace host {
 
 namespace {
 
-// `controller` receives the controller that runs in this process, for a replay.
-std::unique_ptr<FdLink> openLink(const TransportSpec& spec, const std::string& name,
-                                 std::unique_ptr<InProcessController>* controller,
-                                 std::string* error) {
+std::unique_ptr<Link> openLink(const TransportSpec& spec, const std::string& name,
+                               std::string* error) {
     UniqueFd fd;
     Framing framing = Framing::kStream;
     switch (spec.kind) {
@@ -38,8 +38,7 @@ std::unique_ptr<FdLink> openLink(const TransportSpec& spec, const std::string& n
             fd = openSerialPort(spec.path, spec.baud, error);
             break;
         case TransportSpec::Kind::kReplay:
-            fd = openReplay(spec.path, name, controller, error);
-            break;
+            return openReplay(spec.path, name, error);
     }
     if (!fd.valid()) return nullptr;
     return FdLink::create(std::move(fd), framing, error);
@@ -73,25 +72,24 @@ bool sameFile(const std::string& a, const std::string& b) {
                             snoop_path, name.c_str(), kSnoopEnvVar);
         return nullptr;
     }
-    std::unique_ptr<InProcessController> controller;
-    std::unique_ptr<FdLink> link = openLink(*spec, name, &controller, &error);
+    std::unique_ptr<Link> link = openLink(*spec, name, &error);
     if (!link) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
                             name.c_str(), error.c_str());
         return nullptr;
     }
-    std::unique_ptr<BtSnoopWriter> snoop;
     if (snooping) {
-        snoop = BtSnoopWriter::open(snoop_path, &error);
-        if (!snoop) {
+        std::unique_ptr<BtSnoopWriter> snoop = BtSnoopWriter::open(snoop_path, &error);
+        if (snoop) {
+            link = std::make_unique<RecordingLink>(std::move(link), std::move(snoop));
+        } else {
             // The capture is an aid; the controller is still usable without it.
             __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
                                 "Cannot write HCI capture %s: %s; continuing without it",
                                 snoop_path, error.c_str());
         }
     }
-    ::android::sp<HostHal> hal =
-        HostHal::create(name, std::move(link), std::move(snoop), &error, std::move(controller));
+    ::android::sp<HostHal> hal = HostHal::create(name, std::move(link), &error);
     if (hal == nullptr) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport %s: %s",
                             name.c_str(), error.c_str());

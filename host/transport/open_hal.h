@@ -3,8 +3,6 @@
 
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 
-#include "host_log.h"
-
 namespace orvalinquist {
 namespace host {
 

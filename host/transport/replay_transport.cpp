@@ -7,22 +7,37 @@
 #include <cstring>
 
 #include "capture_reader.h"
-#include "open_hal.h"
+#include "fd_link.h"
+#include "host_log.h"
 #include "replay_controller.h"
 #include "replay_script.h"
 
 namespace orvalinquist {
 namespace host {
 
-UniqueFd openReplay(const std::string& path, const std::string& name,
-                    std::unique_ptr<InProcessController>* controller, std::string* error) {
+namespace {
+
+// The HAL's end of the link to the played controller, which it keeps until it goes.
+class ReplayLink : public ForwardingLink {
+  public:
+    ReplayLink(std::unique_ptr<Link> link, std::unique_ptr<ReplayController> controller)
+        : ForwardingLink(std::move(link)), controller_(std::move(controller)) {}
+
+  private:
+    const std::unique_ptr<ReplayController> controller_;
+};
+
+}  // namespace
+
+std::unique_ptr<Link> openReplay(const std::string& path, const std::string& name,
+                                 std::string* error) {
     std::optional<Capture> capture = readCapture(path, error);
-    if (!capture) return UniqueFd();
+    if (!capture) return nullptr;
     ReplayScript script = makeReplayScript(*capture);
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         *error = std::string("socketpair failed: ") + strerror(errno);
-        return UniqueFd();
+        return nullptr;
     }
     UniqueFd ours(fds[0]), theirs(fds[1]);
     __android_log_print(
@@ -32,9 +47,12 @@ UniqueFd openReplay(const std::string& path, const std::string& name,
         name.c_str(), capture->controller.c_str(), capture->controller.empty() ? "" : ": ",
         script.air[static_cast<size_t>(AirKind::kInquiry)].size(),
         script.air[static_cast<size_t>(AirKind::kLeScan)].size(), script.names.size());
-    *controller = ReplayController::start(std::move(script), std::move(theirs), name, error);
-    if (*controller == nullptr) return UniqueFd();
-    return ours;
+    std::unique_ptr<ReplayController> controller =
+        ReplayController::start(std::move(script), std::move(theirs), name, error);
+    if (controller == nullptr) return nullptr;
+    std::unique_ptr<FdLink> link = FdLink::create(std::move(ours), Framing::kStream, error);
+    if (link == nullptr) return nullptr;
+    return std::make_unique<ReplayLink>(std::move(link), std::move(controller));
 }
 
 }  // namespace host

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "host_hal.h"
+#include "link.h"
 #include "unique_fd.h"
 
 namespace orvalinquist {
@@ -34,10 +34,10 @@ UniqueFd connectTcpSocket(const std::string& host, uint16_t port, std::string* e
 UniqueFd openSerialPort(const std::string& path, uint32_t baud, std::string* error);
 
 // Reads and checks the whole capture at `path`, starts the played controller and returns the
-// HAL's end of the link. An invalid descriptor, with `error` naming the fault, on failure.
-// `name` is the transport as the user gave it.
-UniqueFd openReplay(const std::string& path, const std::string& name,
-                    std::unique_ptr<InProcessController>* controller, std::string* error);
+// HAL's link to it, which stops the controller when it goes. Null, with `error` naming the
+// fault, on failure. `name` is the transport as the user gave it.
+std::unique_ptr<Link> openReplay(const std::string& path, const std::string& name,
+                                 std::string* error);
 
 }  // namespace host
 }  // namespace orvalinquist
