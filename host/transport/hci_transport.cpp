@@ -21,8 +21,7 @@ struct SockaddrHci {
     unsigned short hci_channel;
 };
 
-}  // namespace
-
+// The text for a failure of `step` ("socket" or "bind") with `err` on adapter `index`.
 std::string describeUserChannelError(const char* step, int err, uint16_t index) {
     const std::string adapter = "hci" + std::to_string(index);
     const std::string cause = std::string(step) + ": " + strerror(err);
@@ -50,6 +49,8 @@ std::string describeUserChannelError(const char* step, int err, uint16_t index) 
             return "cannot open the HCI user channel of " + adapter + " (" + cause + ")";
     }
 }
+
+}  // namespace
 
 UniqueFd openUserChannel(uint16_t index, std::string* error) {
     UniqueFd fd(socket(kAfBluetooth, SOCK_RAW | SOCK_CLOEXEC, kBtProtoHci));

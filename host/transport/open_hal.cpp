@@ -19,25 +19,25 @@ namespace host {
 
 namespace {
 
-std::unique_ptr<Link> openLink(const TransportSpec& spec, const std::string& name,
+std::unique_ptr<Link> openLink(const TransportName& spec, const std::string& name,
                                std::string* error) {
     UniqueFd fd;
     Framing framing = Framing::kStream;
     switch (spec.kind) {
-        case TransportSpec::Kind::kUserChannel:
+        case TransportName::Kind::kUserChannel:
             fd = openUserChannel(spec.hci_index, error);
             framing = Framing::kPacketPerRead;
             break;
-        case TransportSpec::Kind::kUnix:
+        case TransportName::Kind::kUnix:
             fd = connectUnixSocket(spec.path, error);
             break;
-        case TransportSpec::Kind::kTcp:
+        case TransportName::Kind::kTcp:
             fd = connectTcpSocket(spec.host, spec.port, error);
             break;
-        case TransportSpec::Kind::kSerial:
+        case TransportName::Kind::kSerial:
             fd = openSerialPort(spec.path, spec.baud, error);
             break;
-        case TransportSpec::Kind::kReplay:
+        case TransportName::Kind::kReplay:
             return openReplay(spec.path, name, error);
     }
     if (!fd.valid()) return nullptr;
@@ -56,7 +56,7 @@ bool sameFile(const std::string& a, const std::string& b) {
 ::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHal(const char* transport,
                                                                            const char* snoop_path) {
     std::string error;
-    std::optional<TransportSpec> spec = parseTransport(transport, &error);
+    std::optional<TransportName> spec = parseTransport(transport, &error);
     if (!spec) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "%s", error.c_str());
         return nullptr;
@@ -65,7 +65,7 @@ bool sameFile(const std::string& a, const std::string& b) {
     const bool snooping = snoop_path != nullptr && *snoop_path != '\0';
     // Unlike other capture faults this one ends the run: the capture would truncate the file
     // that is being played, and the user's only copy of it may be gone.
-    if (snooping && spec->kind == TransportSpec::Kind::kReplay && sameFile(spec->path, snoop_path)) {
+    if (snooping && spec->kind == TransportName::Kind::kReplay && sameFile(spec->path, snoop_path)) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
                             "Cannot write HCI capture %s: it is the file that %s plays and "
                             "would be overwritten; set %s to another file",

@@ -37,6 +37,11 @@ std::string failed(const char* call) {
 
 }  // namespace
 
+bool isSupportedBaud(uint32_t baud) {
+    speed_t speed;
+    return toSpeed(baud, &speed);
+}
+
 UniqueFd openSerialPort(const std::string& path, uint32_t baud, std::string* error) {
     speed_t speed;
     if (!toSpeed(baud, &speed)) {

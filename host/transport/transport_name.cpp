@@ -2,17 +2,14 @@
 
 #include <sys/un.h>
 
-#include <algorithm>
 #include <cstddef>
+
+#include "transports.h"
 
 namespace orvalinquist {
 namespace host {
 
 namespace {
-
-constexpr uint32_t kBauds[] = {9600,    19200,   38400,   57600,   115200,  230400,
-                               460800,  500000,  576000,  921600,  1000000, 1152000,
-                               1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
 // Plain decimal digits only: no sign, no spaces, no hex.
 bool parseDecimal(const std::string& text, uint64_t max, uint64_t* value) {
@@ -34,7 +31,7 @@ bool startsWith(const std::string& text, const char* prefix, std::string* rest) 
     return true;
 }
 
-std::optional<TransportSpec> malformed(const std::string& value, const std::string& why,
+std::optional<TransportName> malformed(const std::string& value, const std::string& why,
                                        std::string* error) {
     *error = "Bad " + std::string(kTransportEnvVar) + " value \"" + value + "\" (" + why +
              "); accepted forms: " + kTransportForms;
@@ -43,12 +40,8 @@ std::optional<TransportSpec> malformed(const std::string& value, const std::stri
 
 }  // namespace
 
-bool isSupportedBaud(uint32_t baud) {
-    return std::find(std::begin(kBauds), std::end(kBauds), baud) != std::end(kBauds);
-}
-
-std::optional<TransportSpec> parseTransport(const char* value, std::string* error) {
-    TransportSpec spec;
+std::optional<TransportName> parseTransport(const char* value, std::string* error) {
+    TransportName spec;
     if (value == nullptr) return spec;
     const std::string text(value);
     // Set but empty is most likely a variable that expanded to nothing: taking the default
@@ -62,7 +55,7 @@ std::optional<TransportSpec> parseTransport(const char* value, std::string* erro
         if (!parseDecimal(rest, 0xfffe, &number)) {
             return malformed(text, "adapter index must be a number 0..65534", error);
         }
-        spec.kind = TransportSpec::Kind::kUserChannel;
+        spec.kind = TransportName::Kind::kUserChannel;
         spec.hci_index = static_cast<uint16_t>(number);
         return spec;
     }
@@ -71,7 +64,7 @@ std::optional<TransportSpec> parseTransport(const char* value, std::string* erro
         if (rest.size() >= sizeof(sockaddr_un::sun_path)) {
             return malformed(text, "socket path is too long", error);
         }
-        spec.kind = TransportSpec::Kind::kUnix;
+        spec.kind = TransportName::Kind::kUnix;
         spec.path = rest;
         return spec;
     }
@@ -86,14 +79,14 @@ std::optional<TransportSpec> parseTransport(const char* value, std::string* erro
         if (!parseDecimal(rest.substr(colon + 1), 65535, &number) || number == 0) {
             return malformed(text, "port must be a number 1..65535", error);
         }
-        spec.kind = TransportSpec::Kind::kTcp;
+        spec.kind = TransportName::Kind::kTcp;
         spec.host = host;
         spec.port = static_cast<uint16_t>(number);
         return spec;
     }
     if (startsWith(text, "serial:", &rest)) {
         size_t comma = rest.find(',');
-        spec.kind = TransportSpec::Kind::kSerial;
+        spec.kind = TransportName::Kind::kSerial;
         spec.path = rest.substr(0, comma);
         if (spec.path.empty()) return malformed(text, "device path is empty", error);
         if (comma != std::string::npos) {
@@ -107,7 +100,7 @@ std::optional<TransportSpec> parseTransport(const char* value, std::string* erro
     }
     if (startsWith(text, "replay:", &rest)) {
         if (rest.empty()) return malformed(text, "capture path is empty", error);
-        spec.kind = TransportSpec::Kind::kReplay;
+        spec.kind = TransportName::Kind::kReplay;
         spec.path = rest;
         return spec;
     }

@@ -14,7 +14,7 @@ constexpr const char kTransportForms[] =
     "hci:N (default hci:0), unix:PATH, tcp:HOST:PORT, serial:PATH[,BAUD], replay:FILE";
 constexpr uint32_t kDefaultSerialBaud = 115200;
 
-struct TransportSpec {
+struct TransportName {
     enum class Kind { kUserChannel, kUnix, kTcp, kSerial, kReplay };
     Kind kind = Kind::kUserChannel;
     uint16_t hci_index = 0;              // kUserChannel
@@ -26,10 +26,7 @@ struct TransportSpec {
 
 // Parses the variable's value; null selects hci:0, empty is malformed. On a malformed value returns
 // nullopt and sets `error` to a text that shows the accepted forms.
-std::optional<TransportSpec> parseTransport(const char* value, std::string* error);
-
-// The serial speeds the UART accepts.
-bool isSupportedBaud(uint32_t baud);
+std::optional<TransportName> parseTransport(const char* value, std::string* error);
 
 }  // namespace host
 }  // namespace orvalinquist

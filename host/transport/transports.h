@@ -17,9 +17,6 @@ namespace host {
 // channel socket, or an invalid one with `error` naming the cause and the fix.
 UniqueFd openUserChannel(uint16_t index, std::string* error);
 
-// The text for a failure of `step` ("socket" or "bind") with `err` on adapter `index`.
-std::string describeUserChannelError(const char* step, int err, uint16_t index);
-
 // How long a connect may wait: a TCP host that drops packets would otherwise hold the tool
 // for the kernel's two minutes, a Unix socket whose owner never accepts for ever.
 constexpr int kConnectTimeoutMs = 5000;
@@ -32,6 +29,8 @@ UniqueFd connectTcpSocket(const std::string& host, uint16_t port, std::string* e
 // An HCI UART (H4), raw 8N1 with RTS/CTS flow control: the configured port, or an invalid one
 // with `error` naming the cause.
 UniqueFd openSerialPort(const std::string& path, uint32_t baud, std::string* error);
+// The speeds that openSerialPort takes.
+bool isSupportedBaud(uint32_t baud);
 
 // Reads and checks the whole capture at `path`, starts the played controller and returns the
 // HAL's link to it, which stops the controller when it goes. Null, with `error` naming the

@@ -25,11 +25,11 @@ std::string errnoText(const char* what) {
 }  // namespace
 
 bool H4Link::open(const std::string& transport, std::string* error) {
-    const std::optional<host::TransportSpec> spec = host::parseTransport(transport.c_str(), error);
+    const std::optional<host::TransportName> spec = host::parseTransport(transport.c_str(), error);
     if (!spec) return false;
-    if (spec->kind == host::TransportSpec::Kind::kUnix) {
+    if (spec->kind == host::TransportName::Kind::kUnix) {
         fd_ = host::connectUnixSocket(spec->path, error);
-    } else if (spec->kind == host::TransportSpec::Kind::kTcp) {
+    } else if (spec->kind == host::TransportName::Kind::kTcp) {
         fd_ = host::connectTcpSocket(spec->host, spec->port, error);
     } else {
         *error = "unsupported transport (use unix:PATH or tcp:HOST:PORT): " + transport;
