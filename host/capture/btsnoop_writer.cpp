@@ -46,11 +46,12 @@ bool writeAll(int fd, const std::vector<uint8_t>& bytes, int* err) {
     return true;
 }
 
-}  // namespace
-
-uint64_t BtSnoopWriter::toBtSnoopTime(int64_t unix_micros) {
+// Microseconds since 0 AD, the btsnoop clock, for a Unix time in microseconds.
+uint64_t toBtSnoopTime(int64_t unix_micros) {
     return kEpochOffsetMicros + static_cast<uint64_t>(unix_micros);
 }
+
+}  // namespace
 
 std::unique_ptr<BtSnoopWriter> BtSnoopWriter::open(const std::string& path, std::string* error) {
     // Non-blocking, so that a FIFO that nobody reads fails at once instead of stalling the start;

@@ -24,9 +24,6 @@ class BtSnoopWriter {
     // logs one line and ends the capture.
     void record(Direction direction, const uint8_t* h4, size_t size);
 
-    // Microseconds since 0 AD, the btsnoop clock, for a Unix time in microseconds.
-    static uint64_t toBtSnoopTime(int64_t unix_micros);
-
   private:
     BtSnoopWriter(std::string path, UniqueFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
 

@@ -4,11 +4,9 @@
 // ERROR line comes once however often a client looks.
 #include <android/binder_manager.h>
 
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "aidl_hal_service.h"
@@ -67,16 +65,4 @@ AIBinder* AServiceManager_checkService(const char* instance) {
     ::ndk::SpAIBinder binder = bt.service->asBinder();
     AIBinder_incStrong(binder.get());
     return binder.get();
-}
-
-AIBinder* AServiceManager_getService(const char* instance) {
-    return AServiceManager_checkService(instance);
-}
-
-AIBinder* AServiceManager_waitForService(const char* instance) {
-    for (;;) {
-        AIBinder* binder = AServiceManager_checkService(instance);
-        if (binder != nullptr) return binder;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
 }

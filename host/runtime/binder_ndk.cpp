@@ -56,10 +56,6 @@ void AIBinder_decStrong(AIBinder* binder) {
     if (binder->strong.fetch_sub(1) == 1) delete binder;
 }
 
-bool AIBinder_isRemote(const AIBinder*) {
-    return false;
-}
-
 namespace {
 std::atomic<bool> threadPoolStarted{false};
 }  // namespace

@@ -1,10 +1,8 @@
-// HIDL service look-up: an object registered in this process wins; otherwise, when BT_HCI_HAL
-// declares the HIDL HAL, the host HAL is built over the transport that BT_HCI_TRANSPORT names.
+// HIDL service look-up: when BT_HCI_HAL declares the HIDL HAL, the host HAL is opened over the
+// transport that BT_HCI_TRANSPORT names.
 #include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
 
 #include <csignal>
-#include <map>
-#include <mutex>
 #include <string>
 
 #include "hal_kind.h"
@@ -17,16 +15,6 @@ namespace V1_0 {
 
 namespace {
 
-struct Registry {
-    std::mutex mutex;
-    std::map<std::string, sp<IBluetoothHci>> services;
-};
-
-Registry& registry() {
-    static Registry* instance = new Registry();  // never destroyed: used until exit
-    return *instance;
-}
-
 // On a host, Debian's liblog writes the log to stderr, which users pipe into grep or head; on
 // a device it goes to logd. A reader that left must not kill the process half-way through a
 // scan (its results file unwritten): a write to it fails with EPIPE instead, and liblog drops
@@ -37,25 +25,12 @@ const bool kBrokenPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 }  // namespace
 
 sp<IBluetoothHci> IBluetoothHci::getService(const std::string& serviceName, bool /*getStub*/) {
-    {
-        Registry& reg = registry();
-        std::lock_guard<std::mutex> lock(reg.mutex);
-        auto it = reg.services.find(serviceName);
-        if (it != reg.services.end()) return it->second;
-    }
     using ::orvalinquist::host::HalKind;
     if (serviceName != "default" ||
         ::orvalinquist::host::halKindFromEnvironment() != HalKind::kHidl) {
         return nullptr;
     }
     return ::orvalinquist::host::openHalFromEnvironment();
-}
-
-status_t IBluetoothHci::registerAsService(const std::string& serviceName) {
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
-    reg.services[serviceName] = this;
-    return OK;
 }
 
 }  // namespace V1_0

@@ -15,6 +15,5 @@ typedef struct AIBinder AIBinder;
 
 void AIBinder_incStrong(AIBinder* binder);
 void AIBinder_decStrong(AIBinder* binder);
-bool AIBinder_isRemote(const AIBinder* binder);
 
 __END_DECLS

@@ -11,13 +11,6 @@ __BEGIN_DECLS
 
 // The running service, with one strong reference for the caller, or null at once.
 __attribute__((warn_unused_result)) AIBinder* AServiceManager_checkService(const char* instance);
-// Deprecated as in the platform's Android 14 headers.
-[[deprecated(
-    "this polls 5s, use AServiceManager_waitForService or "
-    "AServiceManager_checkService")]] __attribute__((warn_unused_result)) AIBinder*
-AServiceManager_getService(const char* instance);
-// Like the platform: waits without end for a service that is not running.
-__attribute__((warn_unused_result)) AIBinder* AServiceManager_waitForService(const char* instance);
 bool AServiceManager_isDeclared(const char* instance);
 
 __END_DECLS

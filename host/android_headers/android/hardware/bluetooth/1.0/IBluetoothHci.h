@@ -6,7 +6,6 @@
 #include <android/hidl/base/1.0/IBase.h>
 #include <hidl/HidlSupport.h>
 #include <hidl/Status.h>
-#include <utils/Errors.h>
 #include <utils/StrongPointer.h>
 
 #include <cstdint>
@@ -28,11 +27,10 @@ struct IBluetoothHci : public ::android::hidl::base::V1_0::IBase {
             const ::android::hardware::hidl_vec<uint8_t>& data) = 0;
     virtual ::android::hardware::Return<void> close() = 0;
 
-    // A service registered in this process under the name wins; otherwise the host
-    // platform opens the controller named by BT_HCI_TRANSPORT. Empty when neither works.
+    // The host platform opens the controller named by BT_HCI_TRANSPORT. Empty when it
+    // cannot, or when BT_HCI_HAL declares no HIDL HAL.
     static ::android::sp<IBluetoothHci> getService(const std::string& serviceName = "default",
                                                    bool getStub = false);
-    ::android::status_t registerAsService(const std::string& serviceName = "default");
 };
 
 }  // namespace V1_0
