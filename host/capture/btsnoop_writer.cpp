@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "h4_reassembler.h"
 #include "host_log.h"
 
 namespace orvalinquist {
@@ -83,7 +84,10 @@ void BtSnoopWriter::record(Direction direction, const uint8_t* h4, size_t size) 
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
     uint32_t flags = direction == Direction::kReceived ? kFlagReceived : 0;
-    if (h4[0] == 0x01 || h4[0] == 0x04) flags |= kFlagCommandOrEvent;
+    if (h4[0] == static_cast<uint8_t>(H4Type::kCommand) ||
+        h4[0] == static_cast<uint8_t>(H4Type::kEvent)) {
+        flags |= kFlagCommandOrEvent;
+    }
 
     std::vector<uint8_t> bytes;
     bytes.reserve(24 + size);

@@ -14,8 +14,7 @@ class RecordingLink : public ForwardingLink {
     RecordingLink(std::unique_ptr<Link> link, std::unique_ptr<BtSnoopWriter> snoop)
         : ForwardingLink(std::move(link)), snoop_(std::move(snoop)) {}
 
-    bool writePacket(const std::vector<uint8_t>& h4, int wake_fd, int timeout_ms,
-                     int* err) override;
+    bool writePacket(const std::vector<uint8_t>& h4, int wake_fd, int timeout_ms, int* err) override;
     ReadResult readAvailable(std::vector<H4Packet>* out, int* err, size_t* size) override;
 
   private:

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "hci_codes.h"
 #include "host_log.h"
 
 namespace orvalinquist {
@@ -18,8 +19,6 @@ namespace {
 
 // How long a write waits for a HAL that reads nothing.
 constexpr int kSendTimeoutMs = 5000;
-constexpr uint8_t kCommandComplete = 0x0e;
-constexpr uint8_t kPageTimeout = 0x04;
 
 }  // namespace
 

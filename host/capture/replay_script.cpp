@@ -3,18 +3,14 @@
 #include <algorithm>
 #include <optional>
 
+#include "advertising_data.h"
+#include "hci_codes.h"
+
 namespace orvalinquist {
 namespace host {
 
 namespace {
 
-constexpr uint8_t kInquiryResult = 0x02;
-constexpr uint8_t kInquiryResultWithRssi = 0x22;
-constexpr uint8_t kExtendedInquiryResult = 0x2f;
-constexpr uint8_t kLeMeta = 0x3e;
-constexpr uint8_t kLeAdvertisingReport = 0x02;
-constexpr uint8_t kAdShortName = 0x08;
-constexpr uint8_t kAdCompleteName = 0x09;
 // The longest scan the tool runs; a longer gap between two events is a step of the clock.
 // With the file size limit it also bounds every offset far below what nanoseconds can hold.
 constexpr uint64_t kMaxGapMicros = 15'000'000;
@@ -52,11 +48,10 @@ class NameBook {
     }
     // The name, if any, in advertising or extended inquiry response data.
     void addFromAd(const uint8_t* address, const uint8_t* ad, size_t size) {
-        for (size_t at = 0; at < size && ad[at] != 0 && at + 1 + ad[at] <= size; at += 1 + ad[at]) {
-            const uint8_t type = ad[at + 1];
-            if (type == kAdShortName || type == kAdCompleteName) {
-                add(address, text(&ad[at + 2], ad[at] - 1),
-                    type == kAdCompleteName ? kCompleteName : kShortName);
+        for (const AdStructure& field : adStructures(ad, size)) {
+            if (field.type == kAdShortName || field.type == kAdCompleteName) {
+                add(address, text(field.value, field.size),
+                    field.type == kAdCompleteName ? kCompleteName : kShortName);
             }
         }
     }
@@ -67,12 +62,9 @@ class NameBook {
             add(&e[3], text(e.data() + 9, size - 9), kNameRequest);
         } else if (e[0] == kExtendedInquiryResult && size >= 17) {
             addFromAd(&e[3], e.data() + 17, size - 17);
-        } else if (airKind(e) == AirKind::kLeScan && size >= 4) {
-            // Reports one after the other: type, address type, address, length, data, RSSI.
-            size_t at = 4;
-            for (int i = 0; i < e[3] && at + 9 <= size && at + 10 + e[at + 8] <= size; ++i) {
-                addFromAd(&e[at + 2], &e[at + 9], e[at + 8]);
-                at += 10 + e[at + 8];
+        } else {
+            for (const AdvertisingReport& r : advertisingReports(e)) {
+                addFromAd(r.address, r.data, r.data_size);
             }
         }
     }

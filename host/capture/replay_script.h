@@ -36,26 +36,10 @@ struct ReplayScript {
 // the capture's clock (back, or forward by more than the longest scan) counts as no time.
 ReplayScript makeReplayScript(const Capture& capture);
 
-// The opcode of a command packet (no type byte), which holds at least its 3-byte header.
-inline uint16_t opcodeOf(const std::vector<uint8_t>& command) {
-    return static_cast<uint16_t>(command[0] | command[1] << 8);
-}
-
 // True for LE Set Scan Enable with scanning on.
 inline bool isScanEnableOn(const std::vector<uint8_t>& command) {
     return command.size() > 3 && command[3] == 0x01;
 }
-
-constexpr uint16_t kInquiryOpcode = 0x0401;
-constexpr uint16_t kInquiryCancelOpcode = 0x0402;
-constexpr uint16_t kRemoteNameRequestOpcode = 0x0419;
-constexpr uint16_t kResetOpcode = 0x0c03;
-constexpr uint16_t kLeSetScanEnableOpcode = 0x200c;
-
-// Events the played controller reads from the capture and sends itself.
-constexpr uint8_t kRemoteNameRequestComplete = 0x07;
-constexpr uint8_t kCommandStatus = 0x0f;
-constexpr size_t kMaxNameSize = 248;  // the name field of Remote Name Request Complete
 
 }  // namespace host
 }  // namespace orvalinquist

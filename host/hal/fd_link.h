@@ -22,8 +22,7 @@ class FdLink : public Link {
     static std::unique_ptr<FdLink> create(UniqueFd fd, Framing framing, std::string* error);
 
     int fd() const override { return fd_.get(); }
-    bool writePacket(const std::vector<uint8_t>& h4, int wake_fd, int timeout_ms,
-                     int* err) override;
+    bool writePacket(const std::vector<uint8_t>& h4, int wake_fd, int timeout_ms, int* err) override;
     ReadResult readAvailable(std::vector<H4Packet>* out, int* err, size_t* size) override;
     uint8_t badTypeByte() const override { return reassembler_.badTypeByte(); }
     void hangUp() override;

@@ -1,5 +1,3 @@
-#include "transports.h"
-
 #include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -9,6 +7,8 @@
 
 #include <cstring>
 #include <memory>
+
+#include "transports.h"
 
 namespace orvalinquist {
 namespace host {
