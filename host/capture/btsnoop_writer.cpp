@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "btsnoop_format.h"
 #include "h4_reassembler.h"
 #include "host_log.h"
 
@@ -19,7 +21,6 @@ namespace {
 
 constexpr uint64_t kEpochOffsetMicros = 0x00dcddb30f2f8000ULL;  // 0 AD to 1970
 constexpr uint32_t kVersion = 1;
-constexpr uint32_t kDatalinkH4 = 1002;
 constexpr uint32_t kFlagReceived = 1u << 0;
 constexpr uint32_t kFlagCommandOrEvent = 1u << 1;
 
@@ -67,7 +68,7 @@ std::unique_ptr<BtSnoopWriter> BtSnoopWriter::open(const std::string& path, std:
         *error = std::string("fcntl failed: ") + strerror(errno);
         return nullptr;
     }
-    std::vector<uint8_t> header = {'b', 't', 's', 'n', 'o', 'o', 'p', '\0'};
+    std::vector<uint8_t> header(std::begin(kBtSnoopMagic), std::end(kBtSnoopMagic));
     putBe32(&header, kVersion);
     putBe32(&header, kDatalinkH4);
     int err = 0;
@@ -90,7 +91,7 @@ void BtSnoopWriter::record(Direction direction, const uint8_t* h4, size_t size) 
     }
 
     std::vector<uint8_t> bytes;
-    bytes.reserve(24 + size);
+    bytes.reserve(kRecordHeaderSize + size);
     putBe32(&bytes, static_cast<uint32_t>(size));  // original length
     putBe32(&bytes, static_cast<uint32_t>(size));  // included length
     putBe32(&bytes, flags);

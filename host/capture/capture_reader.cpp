@@ -7,6 +7,7 @@
 #include <cstring>
 #include <set>
 
+#include "btsnoop_format.h"
 #include "unique_fd.h"
 
 namespace orvalinquist {
@@ -14,10 +15,6 @@ namespace host {
 
 namespace {
 
-constexpr size_t kFileHeaderSize = 16;
-constexpr size_t kRecordHeaderSize = 24;
-constexpr uint32_t kDatalinkH4 = 1002;
-constexpr uint32_t kDatalinkMonitor = 2001;
 constexpr uint16_t kMonitorCommand = 2;
 constexpr uint16_t kMonitorEvent = 3;
 constexpr uint16_t kMonitorNoIndex = 0xffff;  // system notes and the like
@@ -103,7 +100,7 @@ std::optional<Capture> readCapture(const std::string& path, std::string* error) 
 }
 
 std::optional<Capture> parseCapture(const std::vector<uint8_t>& file, std::string* error) {
-    if (file.size() < kFileHeaderSize || memcmp(file.data(), "btsnoop", 8) != 0) {
+    if (file.size() < kFileHeaderSize || memcmp(file.data(), kBtSnoopMagic, 8) != 0) {
         *error = "not a btsnoop capture: no btsnoop header at byte 0";
         return std::nullopt;
     }
