@@ -168,6 +168,39 @@ TEST(ReplayTest, AnswersCommandsAndPlaysTheCapturedAirWithItsSpacing) {
     }
 }
 
+// A controller stops reporting once its inquiry or scan is switched off, or once it is reset:
+// what is left of that air is not played.
+TEST(ReplayTest, SwitchingTheInquiryOrScanOffStopsItsAir) {
+    const Bytes kCancel = {0x02, 0x04, 0x00}, kScanOff = {0x0c, 0x20, 0x02, 0x00, 0x00},
+                kReset = {0x03, 0x0c, 0x00};
+    const std::string path = Capture(1002)
+                                 .add(2, kT0, cat({1}, kInquiry))
+                                 .add(3, kT0, cat({4}, kResult))
+                                 .add(3, kT0 + 1'000'000, cat({4}, kRssiResult))
+                                 .add(2, kT0, cat({1}, kScanOn))
+                                 .add(3, kT0, cat({4}, kAdvert))
+                                 .add(3, kT0 + 1'000'000, cat({4}, kAdvert))
+                                 .save();
+    auto complete = [](const Bytes& command) {
+        return Bytes{0x0e, 0x04, 0x01, command[0], command[1], 0x00};
+    };
+    const std::tuple<Bytes, Bytes, Bytes> cases[] = {
+        {kInquiry, kResult, kCancel}, {kScanOn, kAdvert, kScanOff}, {kScanOn, kAdvert, kReset}};
+    for (const auto& [start, air, stop] : cases) {
+        sp<IBluetoothHci> hal = openHal(("replay:" + path).c_str(), nullptr);
+        sp<RecordingCallbacks> cb = new RecordingCallbacks();
+        ASSERT_TRUE(hal != nullptr && hal->initialize(cb).isOk());
+        ASSERT_TRUE(hal->sendHciCommand(start).isOk());
+        ASSERT_EQ(cb->await(&cb->events, 2).size(), 2u);
+        ASSERT_TRUE(hal->sendHciCommand(stop).isOk());
+        std::this_thread::sleep_for(1300ms);  // the next report was due 1 s after the first
+        EXPECT_EQ(cb->await(&cb->events, 3),
+                  (Packets{start == kInquiry ? commandStatus(0x01, 0x04) : complete(start), air,
+                           complete(stop)}));
+    }
+    unlink(path.c_str());
+}
+
 TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
     Capture cut = Capture(1002).add(3, kT0, {0x04, 0x01, 0x00}).add(3, kT0, cat({4}, kResult));
     cut.bytes.resize(cut.bytes.size() - 2);

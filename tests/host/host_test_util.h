@@ -15,8 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "fd_link.h"
 #include "host_hal.h"
-#include "host_hal_factory.h"
+#include "host_log.h"
+#include "open_hal.h"
+#include "recording_link.h"
 #include "log_sink.h"
 
 namespace hosttest {
@@ -86,8 +89,9 @@ inline sp<HostHal> halOn(UniqueFd fd, Framing framing = Framing::kStream,
                          std::unique_ptr<BtSnoopWriter> snoop = nullptr,
                          const std::string& name = "test") {
     std::string error;
-    auto link = FdLink::create(std::move(fd), framing, &error);
-    return link ? HostHal::create(name, std::move(link), std::move(snoop), &error) : nullptr;
+    std::unique_ptr<Link> link = FdLink::create(std::move(fd), framing, &error);
+    if (link && snoop) link = std::make_unique<RecordingLink>(std::move(link), std::move(snoop));
+    return link ? HostHal::create(name, std::move(link), &error) : nullptr;
 }
 
 // Up to `size` bytes: what arrives until then or until `ms` pass without a byte.

@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "host_test_util.h"
-#include "socket_transport.h"
-#include "transport_spec.h"
+#include "transports.h"
+#include "transport_name.h"
 
 namespace hosttest {
 namespace {

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 
-#include "hci_defs.h"
+#include "advertising_data.h"
+#include "hci_codes.h"
 
 namespace orvalinquist {
 namespace peer {
 namespace {
+
+using host::kAdCompleteName;
+using host::kMaxAdvertisingDataSize;
 
 void appendField(std::vector<uint8_t>* data, uint8_t type, const std::vector<uint8_t>& value) {
     data->push_back(static_cast<uint8_t>(value.size() + 1));
@@ -16,24 +20,22 @@ void appendField(std::vector<uint8_t>* data, uint8_t type, const std::vector<uin
 
 // The command parameters for 31 bytes of advertising data: used length, then the data.
 bool toParams(const std::vector<uint8_t>& data, std::vector<uint8_t>* params, std::string* error) {
-    if (data.size() > kAdvertisingDataMax) {
-        *error = "advertising data exceed 31 bytes: shorten the name or drop UUIDs";
+    if (data.size() > kMaxAdvertisingDataSize) {
+        *error = "advertising data exceed " + std::to_string(kMaxAdvertisingDataSize) +
+                 " bytes: shorten the name or drop UUIDs";
         return false;
     }
     params->assign(1, static_cast<uint8_t>(data.size()));
     params->insert(params->end(), data.begin(), data.end());
-    params->resize(1 + kAdvertisingDataMax, 0);
+    params->resize(1 + kMaxAdvertisingDataSize, 0);
     return true;
 }
 
 std::string completeNameOf(const uint8_t* data, size_t len) {
-    size_t pos = 0;
-    while (pos < len && data[pos] != 0 && pos + data[pos] < len) {
-        const uint8_t fieldLen = data[pos];
-        if (fieldLen >= 2 && data[pos + 1] == kAdCompleteName) {
-            return std::string(reinterpret_cast<const char*>(&data[pos + 2]), fieldLen - 1);
+    for (const host::AdStructure& field : host::adStructures(data, len)) {
+        if (field.size > 0 && field.type == kAdCompleteName) {
+            return std::string(reinterpret_cast<const char*>(field.value), field.size);
         }
-        pos += fieldLen + 1;
     }
     return std::string();
 }
@@ -45,7 +47,7 @@ bool buildAdvertisingData(const PeerConfig& config, std::vector<uint8_t>* params
     // General discoverable; "BR/EDR not supported" only when the classic side stays dark.
     const bool classic = config.inquiryScan || config.pageScan;
     std::vector<uint8_t> data;
-    appendField(&data, kAdFlags, {static_cast<uint8_t>(classic ? 0x02 : 0x06)});
+    appendField(&data, host::kAdFlags, {static_cast<uint8_t>(classic ? 0x02 : 0x06)});
     if (!config.name.empty() && !config.nameInScanResponse) {
         appendField(&data, kAdCompleteName, {config.name.begin(), config.name.end()});
     }
@@ -55,7 +57,7 @@ bool buildAdvertisingData(const PeerConfig& config, std::vector<uint8_t>* params
             list.push_back(static_cast<uint8_t>(uuid & 0xff));
             list.push_back(static_cast<uint8_t>(uuid >> 8));
         }
-        appendField(&data, kAdCompleteUuid16, list);
+        appendField(&data, host::kAdCompleteUuid16, list);
     }
     return toParams(data, params, error);
 }
@@ -84,18 +86,12 @@ std::vector<uint8_t> buildAdvertisingParameters(LeMode mode, const Advertiser& t
 }
 
 bool findAdvertiser(const std::vector<uint8_t>& event, const std::string& name, Advertiser* sender) {
-    if (event.size() < 5 || event[0] != kLeMeta || event[2] != kLeAdvertisingReport) return false;
-    // Each report: event type, address type, address, data length, data, RSSI.
-    size_t pos = 4;
-    for (uint8_t i = 0; i < event[3] && pos + 9 <= event.size(); ++i) {
-        const size_t dataLen = event[pos + 8];
-        if (pos + 10 + dataLen > event.size()) break;
-        if (completeNameOf(&event[pos + 9], dataLen) == name) {
-            sender->addressType = event[pos + 1];
-            std::copy(&event[pos + 2], &event[pos + 8], sender->address);
+    for (const host::AdvertisingReport& report : host::advertisingReports(event)) {
+        if (completeNameOf(report.data, report.data_size) == name) {
+            sender->addressType = report.address_type;
+            std::copy(report.address, report.address + 6, sender->address);
             return true;
         }
-        pos += 10 + dataLen;
     }
     return false;
 }

@@ -2,40 +2,44 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
-#include "hci_defs.h"
-#include "socket_transport.h"
-#include "transport_spec.h"
+#include "hci_codes.h"
+#include "transport_name.h"
+#include "transports.h"
 
 namespace orvalinquist {
 namespace peer {
 namespace {
 
-std::string errnoText(const char* what) {
-    return std::string(what) + ": " + strerror(errno);
+// How long a command may wait for room in the link.
+constexpr int kSendTimeoutMs = 2000;
+
+std::string errnoText(const char* what, int err) {
+    return std::string(what) + ": " + strerror(err);
 }
 
 }  // namespace
 
 bool H4Link::open(const std::string& transport, std::string* error) {
-    const std::optional<host::TransportSpec> spec = host::parseTransport(transport.c_str(), error);
+    const std::optional<host::TransportName> spec = host::parseTransport(transport.c_str(), error);
     if (!spec) return false;
-    if (spec->kind == host::TransportSpec::Kind::kUnix) {
-        fd_ = host::connectUnixSocket(spec->path, error);
-    } else if (spec->kind == host::TransportSpec::Kind::kTcp) {
-        fd_ = host::connectTcpSocket(spec->host, spec->port, error);
+    host::UniqueFd fd;
+    if (spec->kind == host::TransportName::Kind::kUnix) {
+        fd = host::connectUnixSocket(spec->path, error);
+    } else if (spec->kind == host::TransportName::Kind::kTcp) {
+        fd = host::connectTcpSocket(spec->host, spec->port, error);
     } else {
         *error = "unsupported transport (use unix:PATH or tcp:HOST:PORT): " + transport;
         return false;
     }
-    return fd_.valid();
+    if (!fd.valid()) return false;
+    link_ = host::FdLink::create(std::move(fd), host::Framing::kStream, error);
+    return link_ != nullptr;
 }
 
 bool H4Link::sendCommand(uint16_t opcode, const std::vector<uint8_t>& params, std::string* error) {
@@ -43,20 +47,15 @@ bool H4Link::sendCommand(uint16_t opcode, const std::vector<uint8_t>& params, st
         *error = "command parameters too long";
         return false;
     }
-    std::vector<uint8_t> packet = {kCommandPacket, static_cast<uint8_t>(opcode & 0xff),
-                                   static_cast<uint8_t>(opcode >> 8),
-                                   static_cast<uint8_t>(params.size())};
-    packet.insert(packet.end(), params.begin(), params.end());
-    size_t done = 0;
-    while (done < packet.size()) {
-        const ssize_t n =
-            ::send(fd_.get(), packet.data() + done, packet.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *error = errnoText("send");
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    std::vector<uint8_t> command = {static_cast<uint8_t>(opcode & 0xff),
+                                    static_cast<uint8_t>(opcode >> 8),
+                                    static_cast<uint8_t>(params.size())};
+    command.insert(command.end(), params.begin(), params.end());
+    int err = 0;
+    if (!link_->writePacket(host::toH4(host::H4Type::kCommand, command.data(), command.size()), -1,
+                            kSendTimeoutMs, &err)) {
+        *error = errnoText("send", err);
+        return false;
     }
     return true;
 }
@@ -64,36 +63,40 @@ bool H4Link::sendCommand(uint16_t opcode, const std::vector<uint8_t>& params, st
 bool H4Link::readEvent(std::vector<uint8_t>* event, int timeoutMs, std::string* error) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (events_.empty()) {
-        if (reassembler_.failed()) {
-            *error = "unknown H4 packet type " + std::to_string(reassembler_.badTypeByte());
+        if (bad_type_) {
+            *error = "unknown H4 packet type " + std::to_string(link_->badTypeByte());
             return false;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd pfd{fd_.get(), POLLIN, 0};
+        pollfd pfd{link_->fd(), POLLIN, 0};
         const int ready = poll(&pfd, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) {
-            *error = errnoText("poll");
+            *error = errnoText("poll", errno);
             return false;
         }
         if (ready == 0) {
             *error = "timed out waiting for the controller";
             return false;
         }
-        uint8_t chunk[512];
-        const ssize_t n = ::read(fd_.get(), chunk, sizeof(chunk));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            *error = errnoText("read");
-            return false;
-        }
-        if (n == 0) {
-            *error = "controller closed the link";
-            return false;
-        }
         std::vector<host::H4Packet> packets;
-        reassembler_.feed(chunk, static_cast<size_t>(n), &packets);  // failure: checked above
+        int err = 0;
+        size_t size = 0;
+        switch (link_->readAvailable(&packets, &err, &size)) {
+            case host::Link::ReadResult::kOk:
+                break;
+            case host::Link::ReadResult::kHangUp:
+                *error = "controller closed the link";
+                return false;
+            case host::Link::ReadResult::kError:
+                *error = errnoText("read", err);
+                return false;
+            case host::Link::ReadResult::kBadType:
+            case host::Link::ReadResult::kMalformed:  // a stream is never cut into packets
+                bad_type_ = true;  // the events before it are still returned; checked above
+                break;
+        }
         // Data packets are of no interest to a peer that only configures its controller.
         for (host::H4Packet& packet : packets) {
             if (packet.type == host::H4Type::kEvent) events_.push_back(std::move(packet.bytes));
@@ -121,10 +124,10 @@ bool H4Link::command(uint16_t opcode, const std::vector<uint8_t>& params,
         }
         uint16_t answered = 0;
         uint8_t status = 0;
-        if (event[0] == kCommandComplete && event.size() >= 6) {
+        if (event[0] == host::kCommandComplete && event.size() >= 6) {
             answered = static_cast<uint16_t>(event[3] | (event[4] << 8));
             status = event[5];
-        } else if (event[0] == kCommandStatus && event.size() >= 6) {
+        } else if (event[0] == host::kCommandStatus && event.size() >= 6) {
             answered = static_cast<uint16_t>(event[4] | (event[5] << 8));
             status = event[2];
         } else {
@@ -139,7 +142,7 @@ bool H4Link::command(uint16_t opcode, const std::vector<uint8_t>& params,
         }
         if (returned != nullptr) {
             returned->clear();
-            if (event[0] == kCommandComplete) {
+            if (event[0] == host::kCommandComplete) {
                 returned->assign(event.begin() + 5, event.end());
             }
         }

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "h4_reassembler.h"
-#include "unique_fd.h"
+#include "fd_link.h"
 
 namespace orvalinquist {
 namespace peer {
@@ -18,7 +18,7 @@ class H4Link {
     // "unix:PATH" or "tcp:HOST:PORT". On failure returns false with a reason in *error.
     bool open(const std::string& transport, std::string* error);
 
-    int fd() const { return fd_.get(); }
+    int fd() const { return link_->fd(); }
 
     // Writes one command packet: 0x01, opcode (little-endian), length, parameters.
     bool sendCommand(uint16_t opcode, const std::vector<uint8_t>& params, std::string* error);
@@ -34,8 +34,8 @@ class H4Link {
                  std::vector<uint8_t>* returned, std::string* error, int timeoutMs = 2000);
 
   private:
-    host::UniqueFd fd_;
-    host::H4Reassembler reassembler_;
+    std::unique_ptr<host::FdLink> link_;
+    bool bad_type_ = false;                    // the stream can be framed no further
     std::deque<std::vector<uint8_t>> events_;  // complete events not yet returned
 };
 

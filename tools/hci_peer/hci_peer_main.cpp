@@ -13,7 +13,7 @@
 
 #include "advertising.h"
 #include "h4_link.h"
-#include "hci_defs.h"
+#include "hci_codes.h"
 #include "peer_config.h"
 
 namespace orvalinquist {
@@ -34,10 +34,10 @@ int msUntil(Clock::time_point when) {
 bool findTarget(H4Link& link, const std::string& name, Advertiser* target, std::string* error) {
     // Default mask plus LE Meta, which carries the advertising reports.
     const std::vector<uint8_t> mask = {0xff, 0xff, 0xff, 0xff, 0xff, 0x1f, 0x00, 0x20};
-    if (!link.command(kSetEventMask, mask, nullptr, error) ||
-        !link.command(kLeSetScanParameters, {0x00, 0x12, 0x00, 0x12, 0x00, 0x00, 0x00}, nullptr,
-                      error) ||
-        !link.command(kLeSetScanEnable, {0x01, 0x00}, nullptr, error)) {
+    if (!link.command(host::kSetEventMaskOpcode, mask, nullptr, error) ||
+        !link.command(host::kLeSetScanParametersOpcode, {0x00, 0x12, 0x00, 0x12, 0x00, 0x00, 0x00},
+                      nullptr, error) ||
+        !link.command(host::kLeSetScanEnableOpcode, {0x01, 0x00}, nullptr, error)) {
         return false;
     }
     const auto deadline = Clock::now() + kTargetSearch;
@@ -49,31 +49,31 @@ bool findTarget(H4Link& link, const std::string& name, Advertiser* target, std::
         }
         if (!link.readEvent(&event, msUntil(deadline), error)) return false;
     } while (!findAdvertiser(event, name, target));
-    return link.command(kLeSetScanEnable, {0x00, 0x00}, nullptr, error);
+    return link.command(host::kLeSetScanEnableOpcode, {0x00, 0x00}, nullptr, error);
 }
 
 bool startAdvertising(H4Link& link, const PeerConfig& config, std::string* error) {
     if (config.le == LeMode::kDirected) {
         Advertiser target;
         return findTarget(link, config.directTo, &target, error) &&
-               link.command(kLeSetAdvertisingParameters,
+               link.command(host::kLeSetAdvertisingParametersOpcode,
                             buildAdvertisingParameters(config.le, target), nullptr, error) &&
-               link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, error);
+               link.command(host::kLeSetAdvertisingEnableOpcode, {0x01}, nullptr, error);
     }
     std::vector<uint8_t> data, response;
     return buildAdvertisingData(config, &data, error) &&
            buildScanResponseData(config, &response, error) &&
-           link.command(kLeSetAdvertisingParameters, buildAdvertisingParameters(config.le), nullptr,
-                        error) &&
-           link.command(kLeSetAdvertisingData, data, nullptr, error) &&
-           link.command(kLeSetScanResponseData, response, nullptr, error) &&
-           link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, error);
+           link.command(host::kLeSetAdvertisingParametersOpcode,
+                        buildAdvertisingParameters(config.le), nullptr, error) &&
+           link.command(host::kLeSetAdvertisingDataOpcode, data, nullptr, error) &&
+           link.command(host::kLeSetScanResponseDataOpcode, response, nullptr, error) &&
+           link.command(host::kLeSetAdvertisingEnableOpcode, {0x01}, nullptr, error);
 }
 
 bool setUp(H4Link& link, const PeerConfig& config, std::string* address, std::string* error) {
     std::vector<uint8_t> returned;
-    if (!link.command(kReset, {}, nullptr, error) ||
-        !link.command(kReadBdAddr, {}, &returned, error)) {
+    if (!link.command(host::kResetOpcode, {}, nullptr, error) ||
+        !link.command(host::kReadBdAddrOpcode, {}, &returned, error)) {
         return false;
     }
     if (returned.size() < 7) {
@@ -86,21 +86,21 @@ bool setUp(H4Link& link, const PeerConfig& config, std::string* address, std::st
     *address = text;
 
     std::vector<uint8_t> name(config.name.begin(), config.name.end());
-    name.resize(248, 0);
-    if (!link.command(kWriteLocalName, name, nullptr, error)) return false;
+    name.resize(host::kMaxNameSize, 0);
+    if (!link.command(host::kWriteLocalNameOpcode, name, nullptr, error)) return false;
 
     if (config.deviceClass != 0) {
         const uint32_t c = config.deviceClass;
         const std::vector<uint8_t> cod = {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8),
                                           static_cast<uint8_t>(c >> 16)};
-        if (!link.command(kWriteClassOfDevice, cod, nullptr, error)) return false;
+        if (!link.command(host::kWriteClassOfDeviceOpcode, cod, nullptr, error)) return false;
     }
 
     // Classic scans first: a scanner that hears our advertising may page us at once for
     // our name.
     const uint8_t scan =
         static_cast<uint8_t>((config.inquiryScan ? 0x01 : 0) | (config.pageScan ? 0x02 : 0));
-    if (!link.command(kWriteScanEnable, {scan}, nullptr, error)) return false;
+    if (!link.command(host::kWriteScanEnableOpcode, {scan}, nullptr, error)) return false;
     return config.le == LeMode::kOff || startAdvertising(link, config, error);
 }
 
@@ -132,8 +132,8 @@ int stayUp(H4Link& link, const PeerConfig& config, int signalFd) {
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
             ok = link.readEvent(&event, 1000, &error);
         if (ok && repeat && Clock::now() >= nextRestart) {
-            ok = link.command(kLeSetAdvertisingEnable, {0x00}, nullptr, &error) &&
-                 link.command(kLeSetAdvertisingEnable, {0x01}, nullptr, &error);
+            ok = link.command(host::kLeSetAdvertisingEnableOpcode, {0x00}, nullptr, &error) &&
+                 link.command(host::kLeSetAdvertisingEnableOpcode, {0x01}, nullptr, &error);
             scheduleRestart();
         }
         if (!ok) {

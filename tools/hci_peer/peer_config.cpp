@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hci_codes.h"
+
 namespace orvalinquist {
 namespace peer {
 namespace {
@@ -143,8 +145,8 @@ bool parsePeerArgs(int argc, char** argv, PeerConfig* config, std::string* error
         *error = "--le directed and --direct-to go together";
         return false;
     }
-    if (config->name.size() > 248) {
-        *error = "name longer than 248 bytes";
+    if (config->name.size() > host::kMaxNameSize) {
+        *error = "name longer than " + std::to_string(host::kMaxNameSize) + " bytes";
         return false;
     }
     return true;

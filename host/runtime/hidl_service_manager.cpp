@@ -1,0 +1,36 @@
+// HIDL service look-up: when BT_HCI_HAL declares the HIDL HAL, the host HAL is opened over the
+// transport that BT_HCI_TRANSPORT names.
+#include <android/hardware/bluetooth/1.0/IBluetoothHci.h>
+
+#include <string>
+
+#include "hal_kind.h"
+#include "open_hal.h"
+#include "process_setup.h"
+
+namespace android {
+namespace hardware {
+namespace bluetooth {
+namespace V1_0 {
+
+namespace {
+
+// Before main, from this unit because every program that asks for a HAL links it, so even
+// `help` is covered.
+const bool kProcessPrepared = ::orvalinquist::host::prepareProcess();
+
+}  // namespace
+
+sp<IBluetoothHci> IBluetoothHci::getService(const std::string& serviceName, bool /*getStub*/) {
+    using ::orvalinquist::host::HalKind;
+    if (serviceName != "default" ||
+        ::orvalinquist::host::halKindFromEnvironment() != HalKind::kHidl) {
+        return nullptr;
+    }
+    return ::orvalinquist::host::openHalFromEnvironment();
+}
+
+}  // namespace V1_0
+}  // namespace bluetooth
+}  // namespace hardware
+}  // namespace android
