@@ -9,9 +9,14 @@
 #include <vector>
 
 #include "bt_scanner.h"
+#include "hci_codes.h"
 
 namespace {
 
+using orvalinquist::host::kExtendedInquiryResult;
+using orvalinquist::host::kInquiryResult;
+using orvalinquist::host::kLeAdvertisingReport;
+using orvalinquist::host::kLeMeta;
 using Bytes = std::vector<uint8_t>;
 
 // Distinct events are cycled through; a "new" run starts a fresh scanner for each cycle,
@@ -30,7 +35,7 @@ void finish(Bytes& event) {
 
 // LE Meta, one ADV_IND report: flags, a 16-bit UUID list and a complete name.
 Bytes leAdvertisingReport(size_t index) {
-    Bytes event = {0x3E, 0, 0x02, 0x01, 0x00, 0x01};
+    Bytes event = {kLeMeta, 0, kLeAdvertisingReport, 0x01, 0x00, 0x01};
     appendAddress(event, index, 0);
     const Bytes data = {0x02, 0x01, 0x06, 0x05, 0x03, 0x0D, 0x18, 0x0F, 0x18, 0x0B, 0x09,
                         'H',  'e',  'a',  'r',  't',  ' ',  'R',  'a',  't',  'e'};
@@ -43,7 +48,7 @@ Bytes leAdvertisingReport(size_t index) {
 
 // Extended Inquiry Result with a full 240-byte response: a name, a UUID list, padding.
 Bytes extendedInquiryResult(size_t index) {
-    Bytes event = {0x2F, 0, 0x01};
+    Bytes event = {kExtendedInquiryResult, 0, 0x01};
     appendAddress(event, index, 0);
     event.insert(event.end(), {0x01, 0x00, 0x0C, 0x02, 0x5A, 0x34, 0x12, 0xC4});
     const Bytes data = {0x07, 0x09, 'P',  'h',  'o',  'n',  'e',  '1', 0x05,
@@ -56,7 +61,7 @@ Bytes extendedInquiryResult(size_t index) {
 
 // Inquiry Result with three 14-byte responses.
 Bytes inquiryResult(size_t index) {
-    Bytes event = {0x02, 0, 0x03};
+    Bytes event = {kInquiryResult, 0, 0x03};
     for (uint8_t slot = 0; slot < 3; ++slot) {
         appendAddress(event, index, slot);
         event.insert(event.end(), {0x01, 0x00, 0x00, 0x0C, 0x02, 0x5A, 0x34, 0x12});
