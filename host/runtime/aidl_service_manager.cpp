@@ -12,8 +12,12 @@
 #include "aidl_hal_service.h"
 #include "hal_kind.h"
 #include "open_hal.h"
+#include "process_setup.h"
 
 namespace {
+
+// As the HIDL look-up does: a program may link only this one.
+const bool kProcessPrepared = ::orvalinquist::host::prepareProcess();
 
 using ::orvalinquist::host::HalKind;
 namespace aidl_bt = ::aidl::android::hardware::bluetooth;

@@ -15,8 +15,8 @@ namespace V1_0 {
 
 namespace {
 
-// Before main, from this unit because every program that asks for a HAL links it, so even
-// `help` is covered.
+// Before main, for every program that can ask for a HAL, `help` included; the AIDL look-up
+// does the same for a program that links only that one.
 const bool kProcessPrepared = ::orvalinquist::host::prepareProcess();
 
 }  // namespace

@@ -18,7 +18,7 @@ class H4Link {
     // "unix:PATH" or "tcp:HOST:PORT". On failure returns false with a reason in *error.
     bool open(const std::string& transport, std::string* error);
 
-    int fd() const { return link_->fd(); }
+    int fd() const { return link_ ? link_->fd() : -1; }
 
     // Writes one command packet: 0x01, opcode (little-endian), length, parameters.
     bool sendCommand(uint16_t opcode, const std::vector<uint8_t>& params, std::string* error);
