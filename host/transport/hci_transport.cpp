@@ -1,9 +1,9 @@
-#include "transports.h"
-
 #include <errno.h>
 #include <sys/socket.h>
 
 #include <cstring>
+
+#include "transports.h"
 
 namespace orvalinquist {
 namespace host {

@@ -19,26 +19,26 @@ namespace host {
 
 namespace {
 
-std::unique_ptr<Link> openLink(const TransportName& spec, const std::string& name,
+std::unique_ptr<Link> openLink(const TransportName& parsed, const std::string& name,
                                std::string* error) {
     UniqueFd fd;
     Framing framing = Framing::kStream;
-    switch (spec.kind) {
+    switch (parsed.kind) {
         case TransportName::Kind::kUserChannel:
-            fd = openUserChannel(spec.hci_index, error);
+            fd = openUserChannel(parsed.hci_index, error);
             framing = Framing::kPacketPerRead;
             break;
         case TransportName::Kind::kUnix:
-            fd = connectUnixSocket(spec.path, error);
+            fd = connectUnixSocket(parsed.path, error);
             break;
         case TransportName::Kind::kTcp:
-            fd = connectTcpSocket(spec.host, spec.port, error);
+            fd = connectTcpSocket(parsed.host, parsed.port, error);
             break;
         case TransportName::Kind::kSerial:
-            fd = openSerialPort(spec.path, spec.baud, error);
+            fd = openSerialPort(parsed.path, parsed.baud, error);
             break;
         case TransportName::Kind::kReplay:
-            return openReplay(spec.path, name, error);
+            return openReplay(parsed.path, name, error);
     }
     if (!fd.valid()) return nullptr;
     return FdLink::create(std::move(fd), framing, error);
@@ -56,8 +56,8 @@ bool sameFile(const std::string& a, const std::string& b) {
 ::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHal(const char* transport,
                                                                            const char* snoop_path) {
     std::string error;
-    std::optional<TransportName> spec = parseTransport(transport, &error);
-    if (!spec) {
+    std::optional<TransportName> parsed = parseTransport(transport, &error);
+    if (!parsed) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "%s", error.c_str());
         return nullptr;
     }
@@ -65,14 +65,15 @@ bool sameFile(const std::string& a, const std::string& b) {
     const bool snooping = snoop_path != nullptr && *snoop_path != '\0';
     // Unlike other capture faults this one ends the run: the capture would truncate the file
     // that is being played, and the user's only copy of it may be gone.
-    if (snooping && spec->kind == TransportName::Kind::kReplay && sameFile(spec->path, snoop_path)) {
+    if (snooping && parsed->kind == TransportName::Kind::kReplay &&
+        sameFile(parsed->path, snoop_path)) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
                             "Cannot write HCI capture \"%s\": it is the file that \"%s\" plays and "
                             "would be overwritten; set %s to another file",
                             snoop_path, name.c_str(), kSnoopEnvVar);
         return nullptr;
     }
-    std::unique_ptr<Link> link = openLink(*spec, name, &error);
+    std::unique_ptr<Link> link = openLink(*parsed, name, &error);
     if (!link) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport \"%s\": %s",
                             name.c_str(), error.c_str());

@@ -1,5 +1,3 @@
-#include "transports.h"
-
 #include <android/log.h>
 #include <errno.h>
 #include <sys/socket.h>
@@ -11,6 +9,7 @@
 #include "host_log.h"
 #include "replay_controller.h"
 #include "replay_script.h"
+#include "transports.h"
 
 namespace orvalinquist {
 namespace host {

@@ -1,10 +1,10 @@
-#include "transports.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <termios.h>
 
 #include <cstring>
+
+#include "transports.h"
 
 namespace orvalinquist {
 namespace host {

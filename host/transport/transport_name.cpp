@@ -41,8 +41,8 @@ std::optional<TransportName> malformed(const std::string& value, const std::stri
 }  // namespace
 
 std::optional<TransportName> parseTransport(const char* value, std::string* error) {
-    TransportName spec;
-    if (value == nullptr) return spec;
+    TransportName parsed;
+    if (value == nullptr) return parsed;
     const std::string text(value);
     // Set but empty is most likely a variable that expanded to nothing: taking the default
     // adapter instead would take it away from the Bluetooth stack without a word.
@@ -55,18 +55,18 @@ std::optional<TransportName> parseTransport(const char* value, std::string* erro
         if (!parseDecimal(rest, 0xfffe, &number)) {
             return malformed(text, "adapter index must be a number 0..65534", error);
         }
-        spec.kind = TransportName::Kind::kUserChannel;
-        spec.hci_index = static_cast<uint16_t>(number);
-        return spec;
+        parsed.kind = TransportName::Kind::kUserChannel;
+        parsed.hci_index = static_cast<uint16_t>(number);
+        return parsed;
     }
     if (startsWith(text, "unix:", &rest)) {
         if (rest.empty()) return malformed(text, "socket path is empty", error);
         if (rest.size() >= sizeof(sockaddr_un::sun_path)) {
             return malformed(text, "socket path is too long", error);
         }
-        spec.kind = TransportName::Kind::kUnix;
-        spec.path = rest;
-        return spec;
+        parsed.kind = TransportName::Kind::kUnix;
+        parsed.path = rest;
+        return parsed;
     }
     if (startsWith(text, "tcp:", &rest)) {
         size_t colon = rest.rfind(':');
@@ -79,30 +79,30 @@ std::optional<TransportName> parseTransport(const char* value, std::string* erro
         if (!parseDecimal(rest.substr(colon + 1), 65535, &number) || number == 0) {
             return malformed(text, "port must be a number 1..65535", error);
         }
-        spec.kind = TransportName::Kind::kTcp;
-        spec.host = host;
-        spec.port = static_cast<uint16_t>(number);
-        return spec;
+        parsed.kind = TransportName::Kind::kTcp;
+        parsed.host = host;
+        parsed.port = static_cast<uint16_t>(number);
+        return parsed;
     }
     if (startsWith(text, "serial:", &rest)) {
         size_t comma = rest.find(',');
-        spec.kind = TransportName::Kind::kSerial;
-        spec.path = rest.substr(0, comma);
-        if (spec.path.empty()) return malformed(text, "device path is empty", error);
+        parsed.kind = TransportName::Kind::kSerial;
+        parsed.path = rest.substr(0, comma);
+        if (parsed.path.empty()) return malformed(text, "device path is empty", error);
         if (comma != std::string::npos) {
             if (!parseDecimal(rest.substr(comma + 1), 0xffffffffu, &number) ||
                 !isSupportedBaud(static_cast<uint32_t>(number))) {
                 return malformed(text, "unsupported baud rate", error);
             }
-            spec.baud = static_cast<uint32_t>(number);
+            parsed.baud = static_cast<uint32_t>(number);
         }
-        return spec;
+        return parsed;
     }
     if (startsWith(text, "replay:", &rest)) {
         if (rest.empty()) return malformed(text, "capture path is empty", error);
-        spec.kind = TransportName::Kind::kReplay;
-        spec.path = rest;
-        return spec;
+        parsed.kind = TransportName::Kind::kReplay;
+        parsed.path = rest;
+        return parsed;
     }
     return malformed(text, "unknown transport", error);
 }

@@ -1,5 +1,3 @@
-#include "transports.h"
-
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -7,6 +5,8 @@
 #include <sys/un.h>
 
 #include <cstring>
+
+#include "transports.h"
 
 namespace orvalinquist {
 namespace host {

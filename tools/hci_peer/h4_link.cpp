@@ -26,13 +26,13 @@ std::string errnoText(const char* what, int err) {
 }  // namespace
 
 bool H4Link::open(const std::string& transport, std::string* error) {
-    const std::optional<host::TransportName> spec = host::parseTransport(transport.c_str(), error);
-    if (!spec) return false;
+    const std::optional<host::TransportName> parsed = host::parseTransport(transport.c_str(), error);
+    if (!parsed) return false;
     host::UniqueFd fd;
-    if (spec->kind == host::TransportName::Kind::kUnix) {
-        fd = host::connectUnixSocket(spec->path, error);
-    } else if (spec->kind == host::TransportName::Kind::kTcp) {
-        fd = host::connectTcpSocket(spec->host, spec->port, error);
+    if (parsed->kind == host::TransportName::Kind::kUnix) {
+        fd = host::connectUnixSocket(parsed->path, error);
+    } else if (parsed->kind == host::TransportName::Kind::kTcp) {
+        fd = host::connectTcpSocket(parsed->host, parsed->port, error);
     } else {
         *error = "unsupported transport (use unix:PATH or tcp:HOST:PORT): " + transport;
         return false;
