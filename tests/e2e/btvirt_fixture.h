@@ -35,21 +35,31 @@ inline std::string findInPath(const std::string& program) {
 
 class BtvirtTest : public ::testing::Test {
   protected:
+    // btvirt creates these in this order; the last one means all are listening.
+    static constexpr const char* kSockets[] = {kBtvirtSocket, "/tmp/bt-server-bredr",
+                                               "/tmp/bt-server-amp", "/tmp/bt-server-le",
+                                               "/tmp/bt-server-mon"};
+
     // Skips without btvirt; else takes the host-wide btvirt lock and starts btvirt.
     void SetUp() override {
         if (findInPath("btvirt").empty()) GTEST_SKIP() << "no btvirt (package bluez-test-tools)";
         // ctest's resource lock covers one build tree; other trees may run these tests too.
         lock_.reset(open("/tmp/orvalinquist-btvirt.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666));
         ASSERT_TRUE(lock_.valid() && flock(lock_.get(), LOCK_EX) == 0);
-        // btvirt creates these in this order; the last one means all are listening.
-        const char* sockets[] = {kBtvirtSocket, "/tmp/bt-server-bredr", "/tmp/bt-server-amp",
-                                 "/tmp/bt-server-le", "/tmp/bt-server-mon"};
-        for (const char* path : sockets) unlink(path);
+        for (const char* path : kSockets) unlink(path);
         btvirt_ = std::make_unique<ChildProcess>(std::vector<std::string>{BTVIRT_RUN_BIN, "-s"});
         struct stat st = {};
         ASSERT_TRUE(testsupport::waitUntil(
-            [&] { return stat(sockets[4], &st) == 0 && S_ISSOCK(st.st_mode); }, milliseconds(5000)))
+            [&] { return stat(kSockets[4], &st) == 0 && S_ISSOCK(st.st_mode); }, milliseconds(5000)))
             << "btvirt did not come up: " << btvirt_->output();
+    }
+
+    // btvirt leaves its sockets behind when it ends; they go while the lock is still held.
+    void TearDown() override {
+        if (!lock_.valid()) return;
+        peers_.clear();
+        btvirt_.reset();
+        for (const char* path : kSockets) unlink(path);
     }
 
     // Starts an hci_peer; its address, or empty (with a failure) when it did not come up.
