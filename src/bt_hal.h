@@ -32,7 +32,8 @@ class HalLink {
     HalLink() = default;
     HalLink(std::nullptr_t) {}  // NOLINT: the empty link, as an empty sp was
 
-    // The service, or an empty link when neither HAL has one. Never waits without bound.
+    // The service, or an empty link when neither HAL has one. The AIDL look-up waits at most
+    // 2 s; libhidl's waits without end for a HIDL service declared but not running.
     static HalLink find();
 
     bool operator==(std::nullptr_t) const { return !present(); }
