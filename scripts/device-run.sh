@@ -145,7 +145,9 @@ find_hal() {
 
 # Pushed before any state changes, so a failed push leaves the device as it was.
 push_tool() {
-    adb_s push "$binary" "$DEVICE_DIR/$TOOL" >/dev/null || die "cannot push $binary; nothing changed"
+    local reason
+    reason=$(adb_s push "$binary" "$DEVICE_DIR/$TOOL" 2>&1) ||
+        die "cannot push $binary (${reason##*$'\n'}); nothing changed"
     local stale="$STATUS_FILE $PID_FILE"
     [[ -z $output_device ]] || stale+=" $(sh_quote "$output_device")"
     on_device "chmod 755 $DEVICE_DIR/$TOOL && rm -f $stale" >/dev/null ||
@@ -267,7 +269,7 @@ stop_tool() {  # adb shell without a pty does not pass the Ctrl-C on: send it on
 run_tool() {
     local quoted="" word shell_job tries
     for word in "${tool_args[@]}"; do quoted+=" $(sh_quote "$word")"; done
-    adb_s shell "cd $DEVICE_DIR && trap '' HUP && { ./$TOOL$quoted & p=\$!; echo \$p >$PID_FILE;" \
+    adb -s "$serial" shell "cd $DEVICE_DIR && trap '' HUP && { ./$TOOL$quoted & p=\$!; echo \$p >$PID_FILE;" \
         "echo \"pid \$p\"; wait \$p; s=\$?; echo \$s >$STATUS_FILE; echo \"exit \$s\"; }" \
         </dev/null >"$work/shell" &
     shell_job=$!
@@ -277,7 +279,11 @@ run_tool() {
         pause 0.1
     done
     ((interrupted)) || [[ -n $tool_pid ]] || die "the tool did not start on the device"
-    [[ -z $tool_pid ]] || { adb_s logcat -v threadtime --pid="$tool_pid" </dev/null >"$log" & follower=$!; }
+    if [[ -n $tool_pid ]]; then  # adb itself in the background (not a function's subshell), so
+        # that killing $! ends it
+        adb -s "$serial" logcat -v threadtime --pid="$tool_pid" </dev/null >"$log" &
+        follower=$!
+    fi
     while ((!interrupted)) && kill -0 "$shell_job" 2>/dev/null; do
         show_new_lines
         pause 0.2
