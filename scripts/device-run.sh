@@ -25,7 +25,7 @@ EOF
 }
 
 say() { echo "device-run: $*" >&2; }
-die() { say "$*"; exit 2; }
+die() { say "$*"; ended=1; exit 2; }
 pause() { sleep "$1" & wait $! || true; }  # in the background, so a Ctrl-C is handled at once
 sh_quote() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 adb_s() { adb -s "$serial" "$@"; }
@@ -35,7 +35,7 @@ getprop() { on_device getprop "$1"; }
 serial="" binary="" log=orvalinquist.log
 tool_args=() output_local="" output_device=""
 build_type="" api=0 hidl_1_1=0 was_on=0 old_scan_setting="" changed=0
-interrupted=0 tool_pid="" follower="" shown=0 exit_status="" work=""
+ended=0 interrupted=0 tool_pid="" follower="" shown=0 exit_status="" work=""
 
 parse_options() {
     while (($#)); do
@@ -269,6 +269,7 @@ stop_tool() {  # adb shell without a pty does not pass the Ctrl-C on: send it on
 run_tool() {
     local quoted="" word shell_job tries
     for word in "${tool_args[@]}"; do quoted+=" $(sh_quote "$word")"; done
+    : >"$work/shell"  # before the job starts, which may open it later than the first read
     adb -s "$serial" shell "cd $DEVICE_DIR && trap '' HUP && { ./$TOOL$quoted & p=\$!; echo \$p >$PID_FILE;" \
         "echo \"pid \$p\"; wait \$p; s=\$?; echo \$s >$STATUS_FILE; echo \"exit \$s\"; }" \
         </dev/null >"$work/shell" &
@@ -308,9 +309,7 @@ on_exit() {
     local status=$?
     trap '' INT TERM
     [[ -z $follower ]] || kill "$follower" 2>/dev/null || true
-    if [[ $status != "${exit_status:-2}" && $status != 2 ]]; then
-        say "stopped unexpectedly (status $status)" && status=2
-    fi
+    if ((!ended)); then say "stopped unexpectedly (status $status)" && status=2; fi
     if ((changed)); then restore || status=2; fi
     [[ -z $work ]] || rm -rf "$work"
     exit "$status"
@@ -333,6 +332,7 @@ main() {
     ((!interrupted)) || die "interrupted before the tool ran; restoring"
     run_tool
     [[ $exit_status == 0 && -n $output_local ]] && pull_results
+    ended=1
     exit "$exit_status"
 }
 
