@@ -210,8 +210,10 @@ restore() {
     local ok=0
     if ((hidl_1_1)); then restart_hal_service || ok=1; fi
     if ((was_on)); then
-        if ! set_bluetooth enable >/dev/null || ! wait_for_state ON; then
-            say "Bluetooth did not come back on (it is ${reached:-?})" && ok=1
+        if ! set_bluetooth enable >/dev/null; then
+            say "Bluetooth could not be turned back on" && ok=1
+        elif ! wait_for_state ON; then
+            say "Bluetooth did not come back on: it stayed in ${reached:-an unknown state}" && ok=1
         fi
     fi
     if [[ $old_scan_setting == null ]]; then  # unset before: unset again, the platform's default
