@@ -27,6 +27,11 @@ EOF
 say() { echo "device-run: $*" >&2; }
 die() { say "$*"; ended=1; exit 2; }
 pause() { sleep "$1" & wait $! || true; }  # in the background, so a Ctrl-C is handled at once
+poll() {  # COMMAND...: until it succeeds, every 0.5 s for 10 s
+    local tries
+    for ((tries = 0; tries < 20; tries++)); do "$@" && return 0; pause 0.5; done
+    return 1
+}
 sh_quote() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 adb_s() { adb -s "$serial" "$@"; }
 on_device() { adb_s shell "$@" </dev/null | tr -d '\r'; }
@@ -155,20 +160,15 @@ push_tool() {
 }
 
 bluetooth_state() { on_device dumpsys bluetooth_manager | sed -n 's/^  state: //p' | head -n 1; }
+state_is() { reached=$(bluetooth_state) && [[ $reached == "$1" ]]; }
 
-# 34+: the manager waits itself (4 s, then -1); older: poll its dump for ~10 s.
+# 34+: the manager waits itself (4 s, then -1); older: poll its dump.
 wait_for_state() {
-    local target=$1 tries
     if ((api >= 34)); then
-        on_device cmd bluetooth_manager "wait-for-state:STATE_$target" >/dev/null 2>&1 && return 0
+        on_device cmd bluetooth_manager "wait-for-state:STATE_$1" >/dev/null 2>&1 || state_is "$1"
     else
-        for ((tries = 0; tries < 20; tries++)); do
-            [[ $(bluetooth_state) == "$target" ]] && return 0
-            pause 0.5
-        done
+        poll state_is "$1"
     fi
-    reached=$(bluetooth_state)
-    [[ $reached == "$target" ]]
 }
 
 set_bluetooth() {  # enable | disable; `svc bluetooth` is the same command on 13+
@@ -190,20 +190,16 @@ stack_off() {
 # The AOSP HIDL 1.1 HAL never notices that a 1.0 client died, and keeps the controller until
 # its service restarts. stop and start go in one command, so start always follows.
 restart_hal_service() {
-    local service tries
-    service=vendor.bluetooth-1-1
+    local service=vendor.bluetooth-1-1
     if [[ -z $(getprop "init.svc.$service") ]]; then
         service=$(on_device getprop | sed -n 's/^\[init\.svc\.\([^]]*bluetooth[^]]*\)\]:.*/\1/p')
         [[ -n $service && $service != *$'\n'* ]] ||
             { say "WARNING: no single Bluetooth HAL service found: restart it yourself (stop; start)" && return 1; }
     fi
     on_device "stop $(sh_quote "$service"); start $(sh_quote "$service")" >/dev/null
-    for ((tries = 0; tries < 20; tries++)); do
-        [[ $(getprop "init.svc.$service") == running ]] && return 0
-        pause 0.5
-    done
-    say "the HAL service $service did not come back to running" && return 1
+    poll service_running "$service" || { say "the HAL service $service is not running again" && return 1; }
 }
+service_running() { [[ $(getprop "init.svc.$1") == running ]]; }
 
 # Teardown in VTS's order: HAL free, stack on again, the setting back last. Each step is tried.
 restore() {
@@ -251,15 +247,7 @@ finish_log() {
 
 # The tool's status from the device; after a Ctrl-C the local adb is gone, but the device's sh
 # (which ignores the hang-up) still writes it down.
-device_status() {
-    local tries status
-    for ((tries = 0; tries < 30; tries++)); do
-        status=$(on_device "cat $STATUS_FILE 2>/dev/null" || true)
-        [[ -n $status ]] && echo "$status" && return 0
-        pause 0.5
-    done
-    return 1
-}
+status_written() { exit_status=$(on_device "cat $STATUS_FILE 2>/dev/null" || true) && [[ -n $exit_status ]]; }
 
 stop_tool() {  # adb shell without a pty does not pass the Ctrl-C on: send it on the device
     [[ -n $tool_pid ]] || tool_pid=$(on_device "cat $PID_FILE 2>/dev/null" || true)
@@ -294,7 +282,7 @@ run_tool() {
     ((interrupted)) && stop_tool
     wait "$shell_job" || true
     exit_status=$(sed -n 's/^exit //p' "$work/shell")
-    [[ -n $exit_status ]] || exit_status=$(device_status) || die "the tool did not exit on the device"
+    [[ -n $exit_status ]] || poll status_written || die "the tool did not exit on the device"
     finish_log
 }
 
