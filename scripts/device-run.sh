@@ -233,14 +233,16 @@ show_new_lines() {
 finish_log() {
     [[ -z $follower ]] || { kill "$follower" 2>/dev/null; wait "$follower" || true; follower=""; }
     adb_s logcat -d -v threadtime --pid="$tool_pid" >"$work/dump" || { say "no final log dump" && return 0; }
-    cp "$log" "$work/streamed"
-    if head -n "$(wc -l <"$work/streamed")" "$work/dump" | cmp -s - "$work/streamed"; then
+    local lines last  # complete ones: a follower killed mid-line may have left half of one
+    lines=$(wc -l <"$log") && head -n "$lines" "$log" >"$work/streamed"
+    last=$(tail -n 1 "$work/streamed")
+    if head -n "$lines" "$work/dump" | cmp -s - "$work/streamed"; then
         cp "$work/dump" "$log"
     else
         say "the device's log wrapped during the run; lines may be missing"
-        awk -v last="$(tail -n 1 "$work/streamed")" \
+        awk -v last="$last" \
             '$0 == last { n = 0; next } { kept[++n] = $0 } END { for (i = 1; i <= n; i++) print kept[i] }' \
-            "$work/dump" >>"$log"
+            "$work/dump" >>"$work/streamed" && cp "$work/streamed" "$log"
     fi
     show_new_lines
 }
@@ -284,6 +286,7 @@ run_tool() {
     exit_status=$(sed -n 's/^exit //p' "$work/shell")
     [[ -n $exit_status ]] || poll status_written || die "the tool did not exit on the device"
     finish_log
+    [[ $exit_status == [01] ]] || die "the tool ended with status $exit_status (killed on the device?)"
 }
 
 pull_results() {  # into a scratch name first, so a failed pull leaves FILE as it was
