@@ -24,20 +24,22 @@ Lines lines(const std::string& text) {
     return lines;
 }
 
-// One device directory as fake_adb/adb reads it, from "RELEASE SDK HAL BLUETOOTH SETTING [TYPE]"
-// (HAL hidl@1.0, hidl@1.1, aidl or none; BLUETOOTH ON or OFF; SETTING ble_scan_always_enabled,
-// - for unset), with an app holding BLE; and a work directory for the runner.
+// One device directory as fake_adb/adb reads it, from "RELEASE SDK HAL BLUETOOTH SETTING [TYPE
+// [SERVICE]]" (HAL hidl@1.0, hidl@1.1, aidl or none; BLUETOOTH ON or OFF; SETTING
+// ble_scan_always_enabled, - for unset; SERVICE the HIDL 1.1 HAL's init service), with an app
+// holding BLE; and a work directory for the runner.
 struct FakeDevice {
     FakeDevice(const std::string& description, int serials) {
         std::istringstream words(description);
         std::string hal, type = "userdebug";
-        words >> release >> sdk >> hal >> bluetooth >> setting >> type;
+        words >> release >> sdk >> hal >> bluetooth >> setting >> type >> service;
         for (auto sub : {"prop", "global", "tmp"}) ::mkdir(dir.file(sub).c_str(), 0755);
         write("serials", serials == 0 ? "" : serials == 1 ? "SER1" : "SER1\nSER2");
         write("prop/ro.build.type", type);
         write("prop/ro.build.version.release", release);
         write("prop/ro.build.version.sdk", sdk);
-        if (hal == "hidl@1.1") write("prop/init.svc.vendor.bluetooth-1-1", "running");
+        if (hal == "hidl@1.1") write("prop/init.svc." + service, "running");
+        write("prop/init.svc.adbd", "running");
         if (setting != "-") write("global/ble_scan_always_enabled", setting);
         write("hal", hal);
         write("state", bluetooth);
@@ -106,7 +108,7 @@ struct FakeDevice {
         EXPECT_EQ(stop, hidl11 ? start - 1 : -1);
         if (hidl11) {
             ASSERT_GT(start, 4);
-            EXPECT_EQ(journal[start], "start vendor.bluetooth-1-1");
+            EXPECT_EQ(journal[start], "start " + service);
             EXPECT_TRUE(enable < 0 || start < enable) << "the HAL restarted after Bluetooth's on";
         }
         EXPECT_EQ(journal.back(), setting == "-"
@@ -116,7 +118,7 @@ struct FakeDevice {
     }
 
     static constexpr milliseconds kBound{30000};
-    std::string release, sdk, bluetooth, setting, manager;
+    std::string release, sdk, bluetooth, setting, manager, service = "vendor.bluetooth-1-1";
     bool hidl11;
     TempDir dir, work;
 };
@@ -134,7 +136,10 @@ struct Kind {
 const Kind kKinds[] = {
     {"Android10_Hidl10", "10 29 hidl@1.0 ON 1", {"-o", "scan.csv"}, "scan.csv"},
     {"Android13_Hidl11", "13 33 hidl@1.1 ON 1", {"--output=sub/scan.csv"}, "sub/scan.csv"},
-    {"Android14_Hidl11", "14 34 hidl@1.1 OFF -", {"-coscan.csv"}, "scan.csv"},
+    {"Android14_Hidl11",
+     "14 34 hidl@1.1 OFF - userdebug vendor.qti.bluetooth-1-1",
+     {"-coscan.csv"},
+     "scan.csv"},
     {"Android15_Aidl", "15 35 aidl ON 0", {"--output", "scan.csv"}, "scan.csv", 2},
     {"Android16_Aidl", "16 36 aidl ON 1", {"-o", kNastyName}, kNastyName},
 };
