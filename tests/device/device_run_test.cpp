@@ -71,21 +71,20 @@ struct FakeDevice {
     Lines journal() const { return lines(readFile(dir.file("journal"))); }
     int step(const std::string& prefix) const {  // where the journal has it first, or -1
         Lines journal = this->journal();
-        for (size_t i = 0; i < journal.size(); ++i)
-            if (journal[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
-        return -1;
+        int i = 0;
+        while (i < int(journal.size()) && journal[i].rfind(prefix, 0) != 0) ++i;
+        return i < int(journal.size()) ? i : -1;
     }
     // Processes of this device, or adb clients talking to it, still alive after a while.
     bool processesLeft() const {
         const std::string mark = "FAKE_ADB_DEVICE=" + dir.path + '\0';
-        return !waitUntil(
-            [&] {
-                for (const auto& entry : std::filesystem::directory_iterator("/proc"))
-                    if ((readFile(entry.path() / "environ") + '\0').find(mark) != std::string::npos)
-                        return false;
-                return true;
-            },
-            milliseconds(3000));
+        auto none = [&] {
+            for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+                if ((readFile(entry.path() / "environ") + '\0').find(mark) != std::string::npos)
+                    return false;
+            return true;
+        };
+        return !waitUntil(none, milliseconds(3000));
     }
     // The device as it was found: Bluetooth, the setting, nothing else touched.
     void expectAsFound() const {
