@@ -8,7 +8,6 @@ set -euo pipefail
 readonly DEVICE_DIR=/data/local/tmp
 readonly TOOL=orvalinquist  # the log tag is the binary's file name: keep it
 readonly STATUS_FILE=$DEVICE_DIR/$TOOL.exit
-readonly PID_FILE=$DEVICE_DIR/$TOOL.pid
 readonly AIDL_HAL=android.hardware.bluetooth.IBluetoothHci/default
 
 usage() {
@@ -153,7 +152,7 @@ push_tool() {
     local reason
     reason=$(adb_s push "$binary" "$DEVICE_DIR/$TOOL" 2>&1) ||
         die "cannot push $binary (${reason##*$'\n'}); nothing changed"
-    local stale="$STATUS_FILE $PID_FILE"
+    local stale=$STATUS_FILE
     [[ -z $output_device ]] || stale+=" $(sh_quote "$output_device")"
     on_device "chmod 755 $DEVICE_DIR/$TOOL && rm -f $stale" >/dev/null ||
         die "cannot prepare $DEVICE_DIR/$TOOL; nothing changed"
@@ -252,36 +251,37 @@ finish_log() {
 status_written() { exit_status=$(on_device "cat $STATUS_FILE 2>/dev/null" || true) && [[ -n $exit_status ]]; }
 
 stop_tool() {  # adb shell without a pty does not pass the Ctrl-C on: send it on the device
-    [[ -n $tool_pid ]] || tool_pid=$(on_device "cat $PID_FILE 2>/dev/null" || true)
-    [[ -n $tool_pid ]] || die "interrupted before the tool started"
     say "interrupted: stopping the tool (pid $tool_pid) on the device"
     on_device kill -INT "$tool_pid" >/dev/null || true
 }
 
 run_tool() {
-    local quoted="" word shell_job tries
+    local quoted="" word shell_job tries stop_sent=0 deadline=0
     for word in "${tool_args[@]}"; do quoted+=" $(sh_quote "$word")"; done
     : >"$work/shell"  # before the job starts, which may open it later than the first read
-    adb -s "$serial" shell "cd $DEVICE_DIR && trap '' HUP && { ./$TOOL$quoted & p=\$!; echo \$p >$PID_FILE;" \
+    adb -s "$serial" shell "cd $DEVICE_DIR && trap '' HUP && { ./$TOOL$quoted & p=\$!;" \
         "echo \"pid \$p\"; wait \$p; s=\$?; echo \$s >$STATUS_FILE; echo \"exit \$s\"; }" \
         </dev/null >"$work/shell" &
     shell_job=$!
-    for ((tries = 0; tries < 100 && !interrupted; tries++)); do
+    for ((tries = 0; tries < 100; tries++)); do  # a Ctrl-C now still needs the pid
         tool_pid=$(sed -n 's/^pid //p' "$work/shell")
         [[ -n $tool_pid ]] || ! kill -0 "$shell_job" 2>/dev/null && break
         pause 0.1
     done
-    ((interrupted)) || [[ -n $tool_pid ]] || die "the tool did not start on the device"
-    if [[ -n $tool_pid ]]; then  # adb itself in the background (not a function's subshell), so
-        # that killing $! ends it
-        adb -s "$serial" logcat -v threadtime --pid="$tool_pid" </dev/null >"$log" &
-        follower=$!
-    fi
-    while ((!interrupted)) && kill -0 "$shell_job" 2>/dev/null; do
+    [[ -n $tool_pid ]] || die "the tool did not start on the device"
+    # adb itself in the background (not a function's subshell), so that killing $! ends it
+    adb -s "$serial" logcat -v threadtime --pid="$tool_pid" </dev/null >"$log" &
+    follower=$!
+    while kill -0 "$shell_job" 2>/dev/null; do
         show_new_lines
+        if ((interrupted && !stop_sent)); then stop_tool && stop_sent=1 deadline=$((SECONDS + 10)); fi
+        if ((stop_sent && SECONDS > deadline)); then
+            say "the tool did not stop within 10 s: killing it" && deadline=$((SECONDS + 10))
+            on_device kill -KILL "$tool_pid" >/dev/null || true
+        fi
         pause 0.2
     done
-    ((interrupted)) && stop_tool
+    if ((interrupted && !stop_sent)); then stop_tool; fi
     wait "$shell_job" || true
     exit_status=$(sed -n 's/^exit //p' "$work/shell")
     [[ -n $exit_status ]] || poll status_written || die "the tool did not exit on the device"
