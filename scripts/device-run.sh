@@ -38,7 +38,7 @@ getprop() { on_device getprop "$1"; }
 
 serial="" binary="" log=orvalinquist.log
 tool_args=() output_local="" output_device=""
-build_type="" api=0 hidl_1_1=0 was_on=0 old_scan_setting="" changed=0
+build_type="" api=0 hidl_1_1=0 was_on=0 old_scan_setting="" changed=0 reached=""
 ended=0 interrupted=0 tool_pid="" follower="" shown=0 exit_status="" work=""
 
 parse_options() {
