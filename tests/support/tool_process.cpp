@@ -113,6 +113,10 @@ bool ChildProcess::signal(int signalNumber) {
     return started() && !reaped_ && ::kill(pid_, signalNumber) == 0;
 }
 
+bool ChildProcess::signalGroup(int signalNumber) {
+    return started() && !reaped_ && ::kill(-pid_, signalNumber) == 0;
+}
+
 bool ChildProcess::hasThread(const std::string& name) const {
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task"))

@@ -52,6 +52,8 @@ class ChildProcess {
 
     bool started() const { return pid_ > 0; }
     bool signal(int signalNumber);
+    // To its process group, as a Ctrl-C does; the child must lead one (e.g. started by setsid).
+    bool signalGroup(int signalNumber);
     // True while a thread of the process carries `name`.
     bool hasThread(const std::string& name) const;
     // What it wrote so far to stderr, or stdout.
