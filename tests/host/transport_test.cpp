@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <termios.h>
 
 #include <cstring>
 
 #include "host_test_util.h"
+#include "stalled_listener.h"
 #include "transports.h"
 #include "transport_name.h"
 
@@ -82,15 +82,9 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
 
 // A controller that never accepts (its accept queue full): the connect gives up at its bound.
 TEST(TransportTest, UnixConnectToAFullAcceptQueueEndsInTime) {
-    sockaddr_un address{AF_UNIX, {}};
     const std::string path = testing::TempDir() + "/full." + std::to_string(getpid());
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    auto* raw = reinterpret_cast<sockaddr*>(&address);
-    UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)),
-        queued(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    // On Linux a backlog of 0 holds one connection.
-    ASSERT_TRUE(bind(listener.get(), raw, sizeof(address)) == 0 && listen(listener.get(), 0) == 0 &&
-                connect(queued.get(), raw, sizeof(address)) == 0);
+    const testsupport::StalledListener stalled(path);
+    ASSERT_TRUE(stalled.full);
     std::string error;
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_FALSE(connectUnixSocket(path, &error, 300).valid());
