@@ -45,6 +45,7 @@ bool isWholePacket(const std::vector<uint8_t>& h4) {
 
 struct HalCore {
     std::string name;
+    std::string silence_hint;
     std::unique_ptr<Link> link;
     UniqueFd wake;  // readable from close on
     UniqueFd done;  // readable once the reader has ended
@@ -75,13 +76,11 @@ struct HalCore {
         if (read(silence.get(), &expirations, sizeof(expirations)) < 0) return;
         std::lock_guard<std::mutex> lock(silence_mutex);
         if (!awaiting_answer || broken || closing) return;
-        // A UART at another speed than the controller's reads no valid packet either.
-        const bool uart = name.rfind("serial:", 0) == 0;
         __android_log_print(ANDROID_LOG_WARN, kHostLogTag,
                             "HCI transport %s: no answer from the controller %d ms after a "
-                            "command; it may be off or not connected%s",
-                            name.c_str(), HostHal::kSilenceWarnMs,
-                            uart ? ", or at another baud rate" : "");
+                            "command; it may be off or not connected%s%s",
+                            name.c_str(), HostHal::kSilenceWarnMs, silence_hint.empty() ? "" : ", ",
+                            silence_hint.c_str());
     }
     void armSilence(int ms) {
         const itimerspec when = {{0, 0}, {ms / 1000, (ms % 1000) * 1000000L}};
@@ -155,9 +154,11 @@ void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks)
 
 }  // namespace
 
-sp<HostHal> HostHal::create(std::string name, std::unique_ptr<Link> link, std::string* error) {
+sp<HostHal> HostHal::create(std::string name, std::string silence_hint, std::unique_ptr<Link> link,
+                            std::string* error) {
     auto core = std::make_shared<HalCore>();
     core->name = std::move(name);
+    core->silence_hint = std::move(silence_hint);
     core->link = std::move(link);
     core->wake = makeEventFd();
     core->done = makeEventFd();

@@ -6,6 +6,9 @@
 namespace orvalinquist {
 namespace host {
 
+constexpr const char kTransportEnvVar[] = "BT_HCI_TRANSPORT";
+constexpr const char kSnoopEnvVar[] = "BT_HCI_SNOOP";
+
 // Empty, after one ERROR line naming the transport and the reason, when the controller
 // cannot be reached or when BT_HCI_SNOOP names the file that replay:FILE plays.
 // BT_HCI_SNOOP, when set, names a btsnoop capture file.

@@ -5,13 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "deadline.h"
-#include "fd_link.h"
 #include "hci_codes.h"
-#include "transport_name.h"
-#include "transports.h"
+#include "open_hal.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace peer {
@@ -27,19 +25,15 @@ std::string errnoText(const char* what, int err) {
 }  // namespace
 
 bool H4Link::open(const std::string& transport, std::string* error) {
-    const std::optional<host::TransportName> parsed = host::parseTransport(transport.c_str(), error);
+    // Parsed as the host parses BT_HCI_TRANSPORT, and worded so in its errors.
+    const std::unique_ptr<host::Transport> parsed =
+        host::parseTransport(transport.c_str(), host::kTransportEnvVar, error);
     if (!parsed) return false;
-    host::UniqueFd fd;
-    if (parsed->kind == host::TransportName::Kind::kUnix) {
-        fd = host::connectUnixSocket(parsed->path, error);
-    } else if (parsed->kind == host::TransportName::Kind::kTcp) {
-        fd = host::connectTcpSocket(parsed->host, parsed->port, error);
-    } else {
+    if (!parsed->reachesSharedController()) {
         *error = "unsupported transport (use unix:PATH or tcp:HOST:PORT): " + transport;
         return false;
     }
-    if (!fd.valid()) return false;
-    link_ = host::FdLink::create(std::move(fd), host::Framing::kStream, error);
+    link_ = parsed->open(transport, error);
     return link_ != nullptr;
 }
 
