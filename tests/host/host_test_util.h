@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "fd_link.h"
+#include "hal_assembly.h"
+#include "host_environment.h"
 #include "host_hal.h"
 #include "host_log.h"
-#include "log_sink.h"
-#include "open_hal.h"
 #include "recording_link.h"
+#include "log_sink.h"
 
 namespace hosttest {
 

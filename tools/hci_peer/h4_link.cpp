@@ -8,7 +8,7 @@
 
 #include "deadline.h"
 #include "hci_codes.h"
-#include "open_hal.h"
+#include "host_environment.h"
 #include "transport_scheme.h"
 
 namespace orvalinquist {

@@ -1,12 +1,12 @@
-#include "open_hal.h"
+#include "hal_assembly.h"
 
 #include <android/log.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "btsnoop_writer.h"
+#include "host_environment.h"
 #include "host_hal.h"
 #include "host_log.h"
 #include "recording_link.h"
@@ -71,10 +71,6 @@ bool sameFile(const std::string& a, const std::string& b) {
     }
     __android_log_print(ANDROID_LOG_INFO, kHostLogTag, "HCI transport %s open", name.c_str());
     return hal;
-}
-
-::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHalFromEnvironment() {
-    return openHal(std::getenv(kTransportEnvVar), std::getenv(kSnoopEnvVar));
 }
 
 }  // namespace host
