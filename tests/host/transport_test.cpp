@@ -48,6 +48,7 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         bad("hci:", "adapter index must be a number 0..65534"),
         bad("hci:65535", "adapter index must be a number 0..65534"),
         bad("unix:", "socket path is empty"),
+        bad("unix:/" + std::string(107, 'x'), "socket path is too long"),  // sun_path holds 108
         bad("tcp:localhost", "port is missing"),
         bad("tcp::80", "host is empty"),
         bad("tcp:localhost:0", "port must be a number 1..65535"),
