@@ -6,8 +6,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstring>
+
+#include "deadline.h"
 
 namespace orvalinquist {
 namespace host {
@@ -47,8 +48,7 @@ ssize_t FdLink::writeSome(const uint8_t* data, size_t size) {
 }
 
 bool FdLink::writePacket(const std::vector<uint8_t>& h4, int wake_fd, int timeout_ms, int* err) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const SteadyClock::time_point deadline = deadlineIn(timeout_ms);
     size_t done = 0;
     while (done < h4.size()) {
         ssize_t n = writeSome(h4.data() + done, h4.size() - done);
@@ -65,13 +65,13 @@ bool FdLink::writePacket(const std::vector<uint8_t>& h4, int wake_fd, int timeou
             *err = n == 0 ? EIO : errno;
             return false;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
+        const int left = msUntil(deadline);
+        if (left == 0) {
             *err = ETIMEDOUT;
             return false;
         }
         pollfd fds[2] = {{fd_.get(), POLLOUT, 0}, {wake_fd, POLLIN, 0}};
-        int ready = poll(fds, 2, static_cast<int>(left.count()));
+        int ready = poll(fds, 2, left);
         if (ready < 0 && errno != EINTR) {
             *err = errno;
             return false;

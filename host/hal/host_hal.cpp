@@ -3,17 +3,17 @@
 #include <android/log.h>
 #include <errno.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
-#include <system_error>
 #include <vector>
 
+#include "deadline.h"
+#include "event_fd.h"
 #include "host_log.h"
+#include "thread_start.h"
 #include "unique_fd.h"
 
 namespace orvalinquist {
@@ -30,15 +30,6 @@ namespace {
 // How long a sender waits for room in the link.
 constexpr int kSendTimeoutMs = 2000;
 
-void signalEventFd(int fd) {
-    const uint64_t one = 1;
-    ssize_t n;
-    do {
-        n = write(fd, &one, sizeof(one));
-    } while (n < 0 && errno == EINTR);
-    // EAGAIN only means the counter is already set, which wakes just as well.
-}
-
 HidlStatus failure(int32_t code) {
     return HidlStatus::fromExceptionCode(code);
 }
@@ -54,6 +45,7 @@ bool isWholePacket(const std::vector<uint8_t>& h4) {
 
 struct HalCore {
     std::string name;
+    std::string silence_hint;
     std::unique_ptr<Link> link;
     UniqueFd wake;  // readable from close on
     UniqueFd done;  // readable once the reader has ended
@@ -84,13 +76,11 @@ struct HalCore {
         if (read(silence.get(), &expirations, sizeof(expirations)) < 0) return;
         std::lock_guard<std::mutex> lock(silence_mutex);
         if (!awaiting_answer || broken || closing) return;
-        // A UART at another speed than the controller's reads no valid packet either.
-        const bool uart = name.rfind("serial:", 0) == 0;
         __android_log_print(ANDROID_LOG_WARN, kHostLogTag,
                             "HCI transport %s: no answer from the controller %d ms after a "
-                            "command; it may be off or not connected%s",
-                            name.c_str(), HostHal::kSilenceWarnMs,
-                            uart ? ", or at another baud rate" : "");
+                            "command; it may be off or not connected%s%s",
+                            name.c_str(), HostHal::kSilenceWarnMs, silence_hint.empty() ? "" : ", ",
+                            silence_hint.c_str());
     }
     void armSilence(int ms) {
         const itimerspec when = {{0, 0}, {ms / 1000, (ms % 1000) * 1000000L}};
@@ -153,27 +143,8 @@ void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks)
             if (core->closing) break;
             deliver(callbacks, packet);
         }
-        char reason[160];
-        switch (result) {
-            case Link::ReadResult::kOk:
-                continue;
-            case Link::ReadResult::kHangUp:
-                core->markBroken("the controller side hung up; reading stopped");
-                break;
-            case Link::ReadResult::kError:
-                core->markBroken(std::string("read failed: ") + strerror(err) + "; reading stopped");
-                break;
-            case Link::ReadResult::kBadType:
-                snprintf(reason, sizeof(reason), "byte 0x%02x is no H4 packet type; reading stopped",
-                         core->link->badTypeByte());
-                core->markBroken(reason);
-                break;
-            case Link::ReadResult::kMalformed:
-                snprintf(reason, sizeof(reason),
-                         "a packet of %zu bytes does not match its header; reading stopped", size);
-                core->markBroken(reason);
-                break;
-        }
+        if (result == Link::ReadResult::kOk) continue;
+        core->markBroken(describeReadFailure(*core->link, result, err, size) + "; reading stopped");
         running = false;
     }
     // Dropping the callbacks may drop the last reference to the HAL, here on its own thread.
@@ -183,12 +154,14 @@ void readerLoop(std::shared_ptr<HalCore> core, sp<HostHal::Callbacks> callbacks)
 
 }  // namespace
 
-sp<HostHal> HostHal::create(std::string name, std::unique_ptr<Link> link, std::string* error) {
+sp<HostHal> HostHal::create(std::string name, std::string silence_hint, std::unique_ptr<Link> link,
+                            std::string* error) {
     auto core = std::make_shared<HalCore>();
     core->name = std::move(name);
+    core->silence_hint = std::move(silence_hint);
     core->link = std::move(link);
-    core->wake.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    core->done.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    core->wake = makeEventFd();
+    core->done = makeEventFd();
     if (!core->wake.valid() || !core->done.valid()) {
         *error = std::string("eventfd failed: ") + strerror(errno);
         return nullptr;
@@ -210,13 +183,10 @@ HostHal::Return<void> HostHal::initialize(const sp<Callbacks>& callback) {
     std::lock_guard<std::mutex> lock(lifecycle_mutex_);
     if (core_->closing || started_) return failure(HidlStatus::EX_ILLEGAL_STATE);
     if (core_->broken) return failure(HidlStatus::EX_TRANSACTION_FAILED);
-    // std::thread reports a failed start only by throwing; the HAL fails instead.
-    try {
-        reader_ = std::thread(readerLoop, core_, callback);
-    } catch (const std::system_error& e) {
+    if (const int err = startThread(&reader_, readerLoop, core_, callback); err != 0) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
                             "HCI transport \"%s\": cannot start the reader thread: %s",
-                            core_->name.c_str(), strerror(e.code().value()));
+                            core_->name.c_str(), strerror(err));
         return failure(HidlStatus::EX_TRANSACTION_FAILED);
     }
     started_ = true;
@@ -281,13 +251,11 @@ HostHal::Return<void> HostHal::close() {
         reader = std::move(reader_);
     }
     // A reader stuck in a callback (say, on a lock that our caller holds) must not hang us.
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    const SteadyClock::time_point deadline = deadlineIn(kCloseWaitMs);
     int ready = 0;
     while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd fd = {core_->done.get(), POLLIN, 0};
-        ready = poll(&fd, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        ready = poll(&fd, 1, msUntil(deadline));
         if (ready >= 0 || errno != EINTR) break;
     }
     if (ready > 0) {

@@ -23,11 +23,12 @@ class HostHal : public ::android::hardware::bluetooth::V1_0::IBluetoothHci {
     using Return = ::android::hardware::Return<T>;
     using Bytes = ::android::hardware::hidl_vec<uint8_t>;
 
-    // `name` is the transport as the user gave it; log lines carry it. The HAL keeps the link
-    // until its last reference goes. Null, with `error` set, when the HAL's wake-up
-    // descriptors cannot be made.
-    static ::android::sp<HostHal> create(std::string name, std::unique_ptr<Link> link,
-                                         std::string* error);
+    // `name` is the transport as the user gave it; log lines carry it. `silence_hint`, when
+    // not empty, follows the causes that the silence warning names ("it may be off or not
+    // connected"): a cause that only this link has. The HAL keeps the link until its last
+    // reference goes. Null, with `error` set, when the HAL's wake-up descriptors cannot be made.
+    static ::android::sp<HostHal> create(std::string name, std::string silence_hint,
+                                         std::unique_ptr<Link> link, std::string* error);
     ~HostHal() override;
 
     // Starts the reader thread, which reports initializationComplete(SUCCESS) first.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,11 @@ class Link {
     // valid for a reader that has not noticed yet. Other descriptors are left as they are.
     virtual void hangUp() = 0;
 };
+
+// What ended reading, in words, for any result but kOk: "the controller side hung up", "read
+// failed: <errno text>", "byte 0x07 is no H4 packet type", "a packet of 4 bytes does not match its
+// header". `err` and `size` as readAvailable set them.
+std::string describeReadFailure(const Link& link, Link::ReadResult result, int err, size_t size);
 
 // Passes everything to the link it wraps; a wrapper overrides what it adds.
 class ForwardingLink : public Link {

@@ -20,10 +20,6 @@ enum class H4Type : uint8_t {
 struct H4Packet {
     H4Type type;
     std::vector<uint8_t> bytes;  // the HCI packet, without the type byte
-
-    bool operator==(const H4Packet& other) const {
-        return type == other.type && bytes == other.bytes;
-    }
 };
 
 // The H4 form of a packet: the type byte, then the packet.
@@ -35,7 +31,6 @@ class H4Reassembler {
     // packet type stands where a packet should begin; the reassembler then stays failed.
     bool feed(const uint8_t* data, size_t size, std::vector<H4Packet>* out);
 
-    bool failed() const { return failed_; }
     uint8_t badTypeByte() const { return bad_type_byte_; }
     // True between packets: nothing of a started packet is held back.
     bool idle() const { return !in_packet_; }

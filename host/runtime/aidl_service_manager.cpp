@@ -10,8 +10,7 @@
 #include <utility>
 
 #include "aidl_hal_service.h"
-#include "hal_kind.h"
-#include "open_hal.h"
+#include "host_environment.h"
 #include "process_setup.h"
 
 namespace {

@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "hal_kind.h"
-#include "open_hal.h"
+#include "host_environment.h"
 #include "process_setup.h"
 
 namespace android {

@@ -3,7 +3,8 @@
 
 #include <cstring>
 
-#include "transports.h"
+#include "fd_link.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace host {
@@ -50,8 +51,8 @@ std::string describeUserChannelError(const char* step, int err, uint16_t index) 
     }
 }
 
-}  // namespace
-
+// A Linux Bluetooth adapter taken over whole through the kernel's HCI user channel: the bound
+// channel socket, or an invalid one with `error` naming the cause and the fix.
 UniqueFd openUserChannel(uint16_t index, std::string* error) {
     UniqueFd fd(socket(kAfBluetooth, SOCK_RAW | SOCK_CLOEXEC, kBtProtoHci));
     if (!fd.valid()) {
@@ -67,6 +68,34 @@ UniqueFd openUserChannel(uint16_t index, std::string* error) {
         return UniqueFd();
     }
     return fd;
+}
+
+class UserChannelTransport : public Transport {
+  public:
+    explicit UserChannelTransport(uint16_t index) : index_(index) {}
+
+    std::unique_ptr<Link> open(const std::string&, std::string* error) const override {
+        UniqueFd fd = openUserChannel(index_, error);
+        if (!fd.valid()) return nullptr;
+        return FdLink::create(std::move(fd), Framing::kPacketPerRead, error);
+    }
+    std::string describe() const override { return "hci:" + std::to_string(index_); }
+
+  private:
+    const uint16_t index_;
+};
+
+}  // namespace
+
+// hci:N, the adapter's index.
+std::unique_ptr<Transport> parseUserChannelTransport(const std::string& rest, std::string* why) {
+    uint64_t index = 0;
+    // 0xffff is the kernel's "no device".
+    if (!parseDecimal(rest, 0xfffe, &index)) {
+        *why = "adapter index must be a number 0..65534";
+        return nullptr;
+    }
+    return std::make_unique<UserChannelTransport>(static_cast<uint16_t>(index));
 }
 
 }  // namespace host

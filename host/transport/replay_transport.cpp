@@ -9,7 +9,7 @@
 #include "host_log.h"
 #include "replay_controller.h"
 #include "replay_script.h"
-#include "transports.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace host {
@@ -26,8 +26,8 @@ class ReplayLink : public ForwardingLink {
     const std::unique_ptr<ReplayController> controller_;
 };
 
-}  // namespace
-
+// Reads and checks the whole capture at `path`, starts the played controller and returns the
+// HAL's link to it, which stops the controller when it goes.
 std::unique_ptr<Link> openReplay(const std::string& path, const std::string& name,
                                  std::string* error) {
     std::optional<Capture> capture = readCapture(path, error);
@@ -52,6 +52,31 @@ std::unique_ptr<Link> openReplay(const std::string& path, const std::string& nam
     std::unique_ptr<FdLink> link = FdLink::create(std::move(ours), Framing::kStream, error);
     if (link == nullptr) return nullptr;
     return std::make_unique<ReplayLink>(std::move(link), std::move(controller));
+}
+
+class ReplayTransport : public Transport {
+  public:
+    explicit ReplayTransport(std::string path) : path_(std::move(path)) {}
+
+    std::unique_ptr<Link> open(const std::string& name, std::string* error) const override {
+        return openReplay(path_, name, error);
+    }
+    std::string describe() const override { return "replay:" + path_; }
+    std::string playedFile() const override { return path_; }
+
+  private:
+    const std::string path_;
+};
+
+}  // namespace
+
+// replay:FILE, a btsnoop capture.
+std::unique_ptr<Transport> parseReplayTransport(const std::string& rest, std::string* why) {
+    if (rest.empty()) {
+        *why = "capture path is empty";
+        return nullptr;
+    }
+    return std::make_unique<ReplayTransport>(rest);
 }
 
 }  // namespace host

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "transports.h"
+#include "fd_link.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace host {
@@ -35,19 +36,11 @@ std::string failed(const char* call) {
     return std::string(call) + " failed: " + strerror(errno);
 }
 
-}  // namespace
+constexpr uint32_t kDefaultBaud = 115200;
 
-bool isSupportedBaud(uint32_t baud) {
-    speed_t speed;
-    return toSpeed(baud, &speed);
-}
-
-UniqueFd openSerialPort(const std::string& path, uint32_t baud, std::string* error) {
-    speed_t speed;
-    if (!toSpeed(baud, &speed)) {
-        *error = "unsupported baud rate " + std::to_string(baud);
-        return UniqueFd();
-    }
+// An HCI UART (H4), raw 8N1 with RTS/CTS flow control: the configured port, or an invalid one
+// with `error` naming the cause.
+UniqueFd openSerialPort(const std::string& path, speed_t speed, std::string* error) {
     UniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         *error = failed("open");
@@ -78,6 +71,48 @@ UniqueFd openSerialPort(const std::string& path, uint32_t baud, std::string* err
         return UniqueFd();
     }
     return fd;
+}
+
+class SerialTransport : public Transport {
+  public:
+    SerialTransport(std::string path, uint32_t baud, speed_t speed)
+        : path_(std::move(path)), baud_(baud), speed_(speed) {}
+
+    std::unique_ptr<Link> open(const std::string&, std::string* error) const override {
+        UniqueFd fd = openSerialPort(path_, speed_, error);
+        if (!fd.valid()) return nullptr;
+        return FdLink::create(std::move(fd), Framing::kStream, error);
+    }
+    std::string describe() const override {
+        return "serial:" + path_ + "," + std::to_string(baud_);
+    }
+    // A UART at another speed than the controller's reads no valid packet either.
+    std::string silenceHint() const override { return "or at another baud rate"; }
+
+  private:
+    const std::string path_;
+    const uint32_t baud_;
+    const speed_t speed_;
+};
+
+}  // namespace
+
+// serial:PATH[,BAUD]
+std::unique_ptr<Transport> parseSerialTransport(const std::string& rest, std::string* why) {
+    const size_t comma = rest.find(',');
+    const std::string path = rest.substr(0, comma);
+    uint64_t baud = kDefaultBaud;
+    speed_t speed;
+    if (path.empty()) {
+        *why = "device path is empty";
+    } else if ((comma != std::string::npos &&
+                !parseDecimal(rest.substr(comma + 1), 0xffffffffu, &baud)) ||
+               !toSpeed(static_cast<uint32_t>(baud), &speed)) {
+        *why = "unsupported baud rate";
+    } else {
+        return std::make_unique<SerialTransport>(path, static_cast<uint32_t>(baud), speed);
+    }
+    return nullptr;
 }
 
 }  // namespace host

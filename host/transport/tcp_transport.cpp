@@ -8,7 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "transports.h"
+#include "fd_link.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace host {
@@ -31,8 +32,6 @@ int connectWithin(int fd, const sockaddr* addr, socklen_t size, int timeout_ms) 
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
     return err;
 }
-
-}  // namespace
 
 UniqueFd connectTcpSocket(const std::string& host, uint16_t port, std::string* error) {
     addrinfo hints{};
@@ -69,6 +68,50 @@ UniqueFd connectTcpSocket(const std::string& host, uint16_t port, std::string* e
         return fd;
     }
     return UniqueFd();
+}
+
+class TcpTransport : public Transport {
+  public:
+    TcpTransport(std::string host, uint16_t port) : host_(std::move(host)), port_(port) {}
+
+    std::unique_ptr<Link> open(const std::string&, std::string* error) const override {
+        UniqueFd fd = connectTcpSocket(host_, port_, error);
+        if (!fd.valid()) return nullptr;
+        return FdLink::create(std::move(fd), Framing::kStream, error);
+    }
+    std::string describe() const override {
+        const bool v6 = host_.find(':') != std::string::npos;
+        return "tcp:" + (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
+    }
+    bool reachesSharedController() const override { return true; }
+
+  private:
+    const std::string host_;
+    const uint16_t port_;
+};
+
+}  // namespace
+
+// tcp:HOST:PORT, a stream socket that carries H4; an IPv6 address in brackets.
+std::unique_ptr<Transport> parseTcpTransport(const std::string& rest, std::string* why) {
+    const size_t colon = rest.rfind(':');
+    if (colon == std::string::npos) {
+        *why = "port is missing";
+        return nullptr;
+    }
+    std::string host = rest.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    uint64_t port = 0;
+    if (host.empty()) {
+        *why = "host is empty";
+    } else if (!parseDecimal(rest.substr(colon + 1), 65535, &port) || port == 0) {
+        *why = "port must be a number 1..65535";
+    } else {
+        return std::make_unique<TcpTransport>(host, static_cast<uint16_t>(port));
+    }
+    return nullptr;
 }
 
 }  // namespace host

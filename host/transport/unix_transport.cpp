@@ -6,19 +6,18 @@
 
 #include <cstring>
 
-#include "transports.h"
+#include "fd_link.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace host {
 
-UniqueFd connectUnixSocket(const std::string& path, std::string* error, int timeout_ms) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(addr.sun_path)) {
-        *error = "socket path is too long";
-        return UniqueFd();
-    }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+namespace {
+
+// A connected socket, or an invalid one with `error` naming the cause.
+UniqueFd connectUnixSocket(const sockaddr_un& addr, std::string* error) {
+    const int timeout_ms = kConnectTimeoutMs;
+    const std::string path = addr.sun_path;
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         *error = std::string("socket failed: ") + strerror(errno);
@@ -34,7 +33,7 @@ UniqueFd connectUnixSocket(const std::string& path, std::string* error, int time
     }
     int rc;
     do {
-        rc = connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+        rc = connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) return fd;
     const int err = errno;  // the stat below may overwrite errno
@@ -52,6 +51,40 @@ UniqueFd connectUnixSocket(const std::string& path, std::string* error, int time
         *error = std::string("connect failed: ") + strerror(err);
     }
     return UniqueFd();
+}
+
+class UnixTransport : public Transport {
+  public:
+    explicit UnixTransport(const sockaddr_un& address) : address_(address) {}
+
+    std::unique_ptr<Link> open(const std::string&, std::string* error) const override {
+        UniqueFd fd = connectUnixSocket(address_, error);
+        if (!fd.valid()) return nullptr;
+        return FdLink::create(std::move(fd), Framing::kStream, error);
+    }
+    std::string describe() const override { return std::string("unix:") + address_.sun_path; }
+    bool reachesSharedController() const override { return true; }
+
+  private:
+    const sockaddr_un address_;
+};
+
+}  // namespace
+
+// unix:PATH, a stream socket that carries H4.
+std::unique_ptr<Transport> parseUnixTransport(const std::string& rest, std::string* why) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (rest.empty()) {
+        *why = "socket path is empty";
+        return nullptr;
+    }
+    if (rest.size() >= sizeof(address.sun_path)) {
+        *why = "socket path is too long";
+        return nullptr;
+    }
+    std::memcpy(address.sun_path, rest.c_str(), rest.size() + 1);
+    return std::make_unique<UnixTransport>(address);
 }
 
 }  // namespace host

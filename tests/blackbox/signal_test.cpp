@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -15,29 +14,11 @@
 
 #include "h4_controller.h"
 #include "session_script.h"
+#include "stalled_listener.h"
 #include "tool_process.h"
 
 namespace testsupport {
 namespace {
-
-// A listening socket whose accept queue is full and never served: the tool's connect to it
-// blocks (up to its 5 s bound), so the signal comes before the tool has a controller link.
-struct StalledListener {
-    explicit StalledListener(const std::string& path) {
-        sockaddr_un address{AF_UNIX, {}};
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        auto* raw = reinterpret_cast<sockaddr*>(&address);
-        if (::bind(listener.get(), raw, sizeof(address)) != 0 || ::listen(listener.get(), 0) != 0)
-            return;
-        while (!full && fillers.size() < 8) {
-            fillers.emplace_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-            full = ::connect(fillers.back().get(), raw, sizeof(address)) != 0 && errno == EAGAIN;
-        }
-    }
-    orvalinquist::host::UniqueFd listener{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-    std::vector<orvalinquist::host::UniqueFd> fillers;
-    bool full = false;
-};
 
 // limits_preload.c with `limit` (NAME=VALUE); ASan must not refuse it for coming first.
 Lines limitedEnv(const std::string& limit, const std::string& transport) {
@@ -71,6 +52,8 @@ void runSignalTrial(const SignalCase& c, const std::string& hal, int trial) {
     std::unique_ptr<H4Controller> controller;
     if (c.link == Link::kStalled) {
         stalled = std::make_unique<StalledListener>(socket);
+        // The tool's connect blocks (up to its 5 s bound): the signal comes before it has a
+        // controller link.
         ASSERT_TRUE(stalled->full) << "could not fill the accept queue";
     } else {
         // A connectable device without a name keeps the event thread busy with its request.

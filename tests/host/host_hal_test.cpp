@@ -1,5 +1,7 @@
 // The host HAL over a socket pair: the test holds the controller's end.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
@@ -86,10 +88,14 @@ TEST_F(HostHalTest, ControllerThatTakesNoDataFailsTheSenderInTime) {
 }
 
 // A command unanswered for the bound, with nothing received since, is one WARNING; an answer
-// ends the wait. Over a UART a wrong baud rate is named as a cause.
+// ends the wait. Over a UART, here a terminal, a wrong baud rate is named as a cause.
 TEST_F(HostHalTest, ACommandUnansweredForTheBoundIsWarnedAbout) {
-    auto [ours, peer] = socketPair();
-    sp<HostHal> uart = halOn(std::move(ours), Framing::kStream, nullptr, "serial:/dev/ttyS9");
+    UniqueFd terminal(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(terminal.valid() && grantpt(terminal.get()) == 0 && unlockpt(terminal.get()) == 0);
+    const std::string serial = "serial:" + std::string(ptsname(terminal.get()));
+    sp<IBluetoothHci> uart = openHal(serial.c_str(), nullptr);
+    ASSERT_NE(uart, nullptr);
+    testsupport::clearLog();
     sp<RecordingCallbacks> cb = new RecordingCallbacks();
     ASSERT_TRUE(uart->initialize(cb).isOk());
     ASSERT_TRUE(send({0x03, 0x0c, 0x00}) && uart->sendHciCommand(Bytes{0x03, 0x0c, 0x00}).isOk());
@@ -103,7 +109,7 @@ TEST_F(HostHalTest, ACommandUnansweredForTheBoundIsWarnedAbout) {
     std::sort(log.begin(), log.end());
     const std::string silent =
         ": no answer from the controller 2500 ms after a command; it may be off or not connected";
-    EXPECT_EQ(log, (Lines{"W HCI transport serial:/dev/ttyS9" + silent + ", or at another baud rate",
+    EXPECT_EQ(log, (Lines{"W HCI transport " + serial + silent + ", or at another baud rate",
                           "W HCI transport test" + silent}));
 }
 

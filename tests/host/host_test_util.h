@@ -16,9 +16,10 @@
 #include <vector>
 
 #include "fd_link.h"
+#include "hal_assembly.h"
+#include "host_environment.h"
 #include "host_hal.h"
 #include "host_log.h"
-#include "open_hal.h"
 #include "recording_link.h"
 #include "log_sink.h"
 
@@ -91,7 +92,7 @@ inline sp<HostHal> halOn(UniqueFd fd, Framing framing = Framing::kStream,
     std::string error;
     std::unique_ptr<Link> link = FdLink::create(std::move(fd), framing, &error);
     if (link && snoop) link = std::make_unique<RecordingLink>(std::move(link), std::move(snoop));
-    return link ? HostHal::create(name, std::move(link), &error) : nullptr;
+    return link ? HostHal::create(name, "", std::move(link), &error) : nullptr;
 }
 
 // Up to `size` bytes: what arrives until then or until `ms` pass without a byte.

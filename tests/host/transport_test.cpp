@@ -4,25 +4,33 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <termios.h>
 
 #include <cstring>
 
 #include "host_test_util.h"
-#include "transports.h"
-#include "transport_name.h"
+#include "stalled_listener.h"
+#include "transport_scheme.h"
 
 namespace hosttest {
 namespace {
 
-// The forms that no other test opens.
+// Each form as its scheme read it, defaults filled in; the forms that no other test opens.
 TEST(TransportTest, ParsesEachForm) {
-    std::string error;
-    EXPECT_EQ(parseTransport(nullptr, &error)->hci_index, 0);
-    EXPECT_EQ(parseTransport("hci:3", &error)->hci_index, 3);
-    EXPECT_EQ(parseTransport("tcp:[::1]:1", &error)->host, "::1");
-    EXPECT_EQ(parseTransport("serial:/dev/ttyS0", &error)->baud, 115200u);
+    const std::pair<const char*, std::string> cases[] = {
+        {nullptr, "hci:0"},
+        {"hci:3", "hci:3"},
+        {"tcp:[::1]:1", "tcp:[::1]:1"},
+        {"tcp:localhost:8", "tcp:localhost:8"},
+        {"serial:/dev/ttyS0", "serial:/dev/ttyS0,115200"},
+        {"serial:/dev/ttyS0,9600", "serial:/dev/ttyS0,9600"},
+    };
+    for (const auto& [value, form] : cases) {
+        std::string error;
+        const std::unique_ptr<Transport> parsed = parseTransport(value, kTransportEnvVar, &error);
+        ASSERT_NE(parsed, nullptr) << error;
+        EXPECT_EQ(parsed->describe(), form);
+    }
 }
 
 TEST(TransportTest, EachFailureIsOneErrorLine) {
@@ -40,6 +48,7 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         bad("hci:", "adapter index must be a number 0..65534"),
         bad("hci:65535", "adapter index must be a number 0..65534"),
         bad("unix:", "socket path is empty"),
+        bad("unix:/" + std::string(107, 'x'), "socket path is too long"),  // sun_path holds 108
         bad("tcp:localhost", "port is missing"),
         bad("tcp::80", "host is empty"),
         bad("tcp:localhost:0", "port must be a number 1..65535"),
@@ -82,22 +91,16 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
 
 // A controller that never accepts (its accept queue full): the connect gives up at its bound.
 TEST(TransportTest, UnixConnectToAFullAcceptQueueEndsInTime) {
-    sockaddr_un address{AF_UNIX, {}};
     const std::string path = testing::TempDir() + "/full." + std::to_string(getpid());
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    auto* raw = reinterpret_cast<sockaddr*>(&address);
-    UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)),
-        queued(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    // On Linux a backlog of 0 holds one connection.
-    ASSERT_TRUE(bind(listener.get(), raw, sizeof(address)) == 0 && listen(listener.get(), 0) == 0 &&
-                connect(queued.get(), raw, sizeof(address)) == 0);
-    std::string error;
+    const testsupport::StalledListener stalled(path);
+    ASSERT_TRUE(stalled.full);
+    testsupport::clearLog();
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_FALSE(connectUnixSocket(path, &error, 300).valid());
-    EXPECT_GE(std::chrono::steady_clock::now() - begin, 290ms);
-    EXPECT_EQ(error,
-              "the socket's owner accepted no connection within 300 ms (its accept "
-              "queue is full)");
+    EXPECT_EQ(openHal(("unix:" + path).c_str(), nullptr), nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 4900ms);
+    EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport \"unix:" + path +
+                               "\": the socket's owner accepted no connection within 5000 ms (its "
+                               "accept queue is full)"});
     unlink(path.c_str());
 }
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command_answers.h"
+
 namespace testsupport {
 
 using orvalinquist::host::H4Packet;
@@ -130,9 +132,10 @@ void H4Controller::handleCommand(Bytes command) {
     // The answer is due at once, ahead of everything scripted: Command Status for the commands
     // that a controller carries on with (Inquiry, Remote Name Request), else Command Complete.
     const bool carriesOn = command[1] == 0x04 && (command[0] == 0x01 || command[0] == 0x19);
+    const uint16_t opcode = orvalinquist::host::opcodeOf(command);
     pending_.emplace(pending_.begin(), now,
-                     carriesOn ? Bytes{0x0F, 0x04, 0x00, 0x01, command[0], command[1]}
-                               : Bytes{0x0E, 0x04, 0x01, command[0], command[1], 0x00});
+                     carriesOn ? orvalinquist::host::commandStatusEvent(opcode)
+                               : orvalinquist::host::commandCompleteEvent(opcode));
     for (const auto& [prefix, events] : rules_) {
         if (!startsWith(command, prefix)) continue;
         for (const ScriptedEvent& e : events) pending_.emplace_back(now + e.delay, e.event);

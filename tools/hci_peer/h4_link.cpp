@@ -3,14 +3,13 @@
 #include <errno.h>
 #include <poll.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
+#include "deadline.h"
 #include "hci_codes.h"
-#include "transport_name.h"
-#include "transports.h"
+#include "host_environment.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace peer {
@@ -26,19 +25,15 @@ std::string errnoText(const char* what, int err) {
 }  // namespace
 
 bool H4Link::open(const std::string& transport, std::string* error) {
-    const std::optional<host::TransportName> parsed = host::parseTransport(transport.c_str(), error);
+    // Parsed as the host parses BT_HCI_TRANSPORT, and worded so in its errors.
+    const std::unique_ptr<host::Transport> parsed =
+        host::parseTransport(transport.c_str(), host::kTransportEnvVar, error);
     if (!parsed) return false;
-    host::UniqueFd fd;
-    if (parsed->kind == host::TransportName::Kind::kUnix) {
-        fd = host::connectUnixSocket(parsed->path, error);
-    } else if (parsed->kind == host::TransportName::Kind::kTcp) {
-        fd = host::connectTcpSocket(parsed->host, parsed->port, error);
-    } else {
+    if (!parsed->reachesSharedController()) {
         *error = "unsupported transport (use unix:PATH or tcp:HOST:PORT): " + transport;
         return false;
     }
-    if (!fd.valid()) return false;
-    link_ = host::FdLink::create(std::move(fd), host::Framing::kStream, error);
+    link_ = parsed->open(transport, error);
     return link_ != nullptr;
 }
 
@@ -61,16 +56,14 @@ bool H4Link::sendCommand(uint16_t opcode, const std::vector<uint8_t>& params, st
 }
 
 bool H4Link::readEvent(std::vector<uint8_t>* event, int timeoutMs, std::string* error) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const host::SteadyClock::time_point deadline = host::deadlineIn(timeoutMs);
     while (events_.empty()) {
-        if (bad_type_) {
-            *error = "unknown H4 packet type " + std::to_string(link_->badTypeByte());
+        if (!read_failure_.empty()) {
+            *error = read_failure_;
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
         pollfd pfd{link_->fd(), POLLIN, 0};
-        const int ready = poll(&pfd, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        const int ready = poll(&pfd, 1, host::msUntil(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) {
             *error = errnoText("poll", errno);
@@ -83,20 +76,9 @@ bool H4Link::readEvent(std::vector<uint8_t>* event, int timeoutMs, std::string* 
         std::vector<host::H4Packet> packets;
         int err = 0;
         size_t size = 0;
-        switch (link_->readAvailable(&packets, &err, &size)) {
-            case host::Link::ReadResult::kOk:
-                break;
-            case host::Link::ReadResult::kHangUp:
-                *error = "controller closed the link";
-                return false;
-            case host::Link::ReadResult::kError:
-                *error = errnoText("read", err);
-                return false;
-            case host::Link::ReadResult::kBadType:
-            case host::Link::ReadResult::kMalformed:  // a stream is never cut into packets
-                bad_type_ = true;  // the events before it are still returned; checked above
-                break;
-        }
+        // The events before a fault are still returned; the fault comes after them, above.
+        read_failure_ = host::describeReadFailure(
+            *link_, link_->readAvailable(&packets, &err, &size), err, size);
         // Data packets are of no interest to a peer that only configures its controller.
         for (host::H4Packet& packet : packets) {
             if (packet.type == host::H4Type::kEvent) events_.push_back(std::move(packet.bytes));
@@ -110,13 +92,12 @@ bool H4Link::readEvent(std::vector<uint8_t>* event, int timeoutMs, std::string* 
 bool H4Link::command(uint16_t opcode, const std::vector<uint8_t>& params,
                      std::vector<uint8_t>* returned, std::string* error, int timeoutMs) {
     if (!sendCommand(opcode, params, error)) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const host::SteadyClock::time_point deadline = host::deadlineIn(timeoutMs);
     std::vector<uint8_t> event;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !readEvent(&event, static_cast<int>(left.count()), error)) {
-            if (left.count() <= 0) *error = "timed out waiting for the controller";
+        const int left = host::msUntil(deadline);
+        if (left == 0 || !readEvent(&event, left, error)) {
+            if (left == 0) *error = "timed out waiting for the controller";
             char prefix[32];
             snprintf(prefix, sizeof(prefix), "opcode 0x%04x: ", opcode);
             *error = prefix + *error;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fd_link.h"
+#include "link.h"
 
 namespace orvalinquist {
 namespace peer {
@@ -34,8 +34,8 @@ class H4Link {
                  std::vector<uint8_t>* returned, std::string* error, int timeoutMs = 2000);
 
   private:
-    std::unique_ptr<host::FdLink> link_;
-    bool bad_type_ = false;                    // the stream can be framed no further
+    std::unique_ptr<host::Link> link_;
+    std::string read_failure_;                 // what ended reading; empty while it goes on
     std::deque<std::vector<uint8_t>> events_;  // complete events not yet returned
 };
 

@@ -12,23 +12,21 @@
 #include <vector>
 
 #include "advertising.h"
+#include "deadline.h"
 #include "h4_link.h"
 #include "hci_codes.h"
 #include "peer_config.h"
+#include "unique_fd.h"
 
 namespace orvalinquist {
 namespace peer {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = host::SteadyClock;
+using host::msUntil;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kTargetSearch{10000};
-
-int msUntil(Clock::time_point when) {
-    const auto left = std::chrono::duration_cast<milliseconds>(when - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Listens passively for an advertisement carrying `name` and returns its sender.
 bool findTarget(H4Link& link, const std::string& name, Advertiser* target, std::string* error) {

@@ -1,10 +1,11 @@
-#include "hal_kind.h"
+#include "host_environment.h"
 
 #include <android/log.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "hal_assembly.h"
 #include "host_log.h"
 
 namespace orvalinquist {
@@ -31,6 +32,10 @@ HalKind halKindFromEnvironment() {
     // Both service managers ask; the verdict, and its ERROR line, come once.
     static const HalKind kind = parseHalKind(std::getenv(kHalKindEnvVar));
     return kind;
+}
+
+::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHalFromEnvironment() {
+    return openHal(std::getenv(kTransportEnvVar), std::getenv(kSnoopEnvVar));
 }
 
 }  // namespace host

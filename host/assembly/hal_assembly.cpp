@@ -1,48 +1,21 @@
-#include "open_hal.h"
+#include "hal_assembly.h"
 
 #include <android/log.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "btsnoop_writer.h"
-#include "fd_link.h"
+#include "host_environment.h"
 #include "host_hal.h"
 #include "host_log.h"
 #include "recording_link.h"
-#include "transport_name.h"
-#include "transports.h"
+#include "transport_scheme.h"
 
 namespace orvalinquist {
 namespace host {
 
 namespace {
-
-std::unique_ptr<Link> openLink(const TransportName& parsed, const std::string& name,
-                               std::string* error) {
-    UniqueFd fd;
-    Framing framing = Framing::kStream;
-    switch (parsed.kind) {
-        case TransportName::Kind::kUserChannel:
-            fd = openUserChannel(parsed.hci_index, error);
-            framing = Framing::kPacketPerRead;
-            break;
-        case TransportName::Kind::kUnix:
-            fd = connectUnixSocket(parsed.path, error);
-            break;
-        case TransportName::Kind::kTcp:
-            fd = connectTcpSocket(parsed.host, parsed.port, error);
-            break;
-        case TransportName::Kind::kSerial:
-            fd = openSerialPort(parsed.path, parsed.baud, error);
-            break;
-        case TransportName::Kind::kReplay:
-            return openReplay(parsed.path, name, error);
-    }
-    if (!fd.valid()) return nullptr;
-    return FdLink::create(std::move(fd), framing, error);
-}
 
 // True when both paths exist and name one file, through a symlink or a hard link too.
 bool sameFile(const std::string& a, const std::string& b) {
@@ -56,24 +29,23 @@ bool sameFile(const std::string& a, const std::string& b) {
 ::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHal(const char* transport,
                                                                            const char* snoop_path) {
     std::string error;
-    std::optional<TransportName> parsed = parseTransport(transport, &error);
+    const std::unique_ptr<Transport> parsed = parseTransport(transport, kTransportEnvVar, &error);
     if (!parsed) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "%s", error.c_str());
         return nullptr;
     }
-    const std::string name = transport != nullptr ? transport : "hci:0";
+    const std::string name = transport != nullptr ? transport : kDefaultTransport;
     const bool snooping = snoop_path != nullptr && *snoop_path != '\0';
     // Unlike other capture faults this one ends the run: the capture would truncate the file
     // that is being played, and the user's only copy of it may be gone.
-    if (snooping && parsed->kind == TransportName::Kind::kReplay &&
-        sameFile(parsed->path, snoop_path)) {
+    if (snooping && !parsed->playedFile().empty() && sameFile(parsed->playedFile(), snoop_path)) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag,
                             "Cannot write HCI capture \"%s\": it is the file that \"%s\" plays and "
                             "would be overwritten; set %s to another file",
                             snoop_path, name.c_str(), kSnoopEnvVar);
         return nullptr;
     }
-    std::unique_ptr<Link> link = openLink(*parsed, name, &error);
+    std::unique_ptr<Link> link = parsed->open(name, &error);
     if (!link) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport \"%s\": %s",
                             name.c_str(), error.c_str());
@@ -90,7 +62,8 @@ bool sameFile(const std::string& a, const std::string& b) {
                                 snoop_path, error.c_str());
         }
     }
-    ::android::sp<HostHal> hal = HostHal::create(name, std::move(link), &error);
+    ::android::sp<HostHal> hal =
+        HostHal::create(name, parsed->silenceHint(), std::move(link), &error);
     if (hal == nullptr) {
         __android_log_print(ANDROID_LOG_ERROR, kHostLogTag, "Cannot open HCI transport \"%s\": %s",
                             name.c_str(), error.c_str());
@@ -98,10 +71,6 @@ bool sameFile(const std::string& a, const std::string& b) {
     }
     __android_log_print(ANDROID_LOG_INFO, kHostLogTag, "HCI transport %s open", name.c_str());
     return hal;
-}
-
-::android::sp<::android::hardware::bluetooth::V1_0::IBluetoothHci> openHalFromEnvironment() {
-    return openHal(std::getenv(kTransportEnvVar), std::getenv(kSnoopEnvVar));
 }
 
 }  // namespace host

@@ -3,14 +3,15 @@
 #include <android/log.h>
 #include <errno.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
+#include "command_answers.h"
+#include "event_fd.h"
 #include "hci_codes.h"
 #include "host_log.h"
+#include "thread_start.h"
 
 namespace orvalinquist {
 namespace host {
@@ -26,18 +27,16 @@ std::unique_ptr<ReplayController> ReplayController::start(ReplayScript script, U
                                                           std::string name, std::string* error) {
     std::unique_ptr<FdLink> link = FdLink::create(std::move(fd), Framing::kStream, error);
     if (!link) return nullptr;
-    UniqueFd stop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    UniqueFd stop = makeEventFd();
     if (!stop.valid()) {
         *error = std::string("eventfd failed: ") + strerror(errno);
         return nullptr;
     }
     std::unique_ptr<ReplayController> controller(
         new ReplayController(std::move(script), std::move(link), std::move(stop), std::move(name)));
-    // std::thread reports a failed start only by throwing; the HAL fails instead.
-    try {
-        controller->thread_ = std::thread(&ReplayController::run, controller.get());
-    } catch (const std::system_error& e) {
-        *error = std::string("cannot start the replay thread: ") + strerror(e.code().value());
+    if (const int err = startThread(&controller->thread_, &ReplayController::run, controller.get());
+        err != 0) {
+        *error = std::string("cannot start the replay thread: ") + strerror(err);
         return nullptr;
     }
     return controller;
@@ -51,10 +50,7 @@ ReplayController::ReplayController(ReplayScript script, std::unique_ptr<FdLink> 
       name_(std::move(name)) {}
 
 ReplayController::~ReplayController() {
-    const uint64_t one = 1;
-    // Only EINTR can fail this write on a fresh eventfd; every wait of the thread watches it.
-    while (write(stop_.get(), &one, sizeof(one)) < 0 && errno == EINTR) {
-    }
+    signalEventFd(stop_.get());              // every wait of the thread watches it
     if (thread_.joinable()) thread_.join();  // not when it never started
 }
 
@@ -81,11 +77,9 @@ void ReplayController::run() {
 }
 
 bool ReplayController::answer(const std::vector<uint8_t>& command) {
-    const uint8_t lo = command[0], hi = command[1];
     const uint16_t opcode = opcodeOf(command);
-    if (script_.status_opcodes.count(opcode) != 0) {
-        if (!send({kCommandStatus, 4, 0x00, 1, lo, hi})) return false;
-    } else if (!send({kCommandComplete, 4, 1, lo, hi, 0x00})) {
+    if (!send(script_.status_opcodes.count(opcode) != 0 ? commandStatusEvent(opcode)
+                                                        : commandCompleteEvent(opcode))) {
         return false;
     }
     switch (opcode) {
