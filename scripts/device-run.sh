@@ -312,10 +312,16 @@ main() {
     parse_options "$@"
     binary=${binary:-${ANDROID_PRODUCT_OUT:-}/system/bin/$TOOL}
     [[ -f $binary ]] || die "no binary at $binary (use --binary FILE or set ANDROID_PRODUCT_OUT)"
+    if [[ -n $output_local ]]; then  # a results file that could not be pulled is a wasted run
+        [[ ! -d $output_local ]] || die "-o $output_local is a directory, not a file name"
+        [[ -d $(dirname -- "$output_local") && -w $(dirname -- "$output_local") ]] ||
+            die "-o $output_local: its directory does not exist or cannot be written"
+    fi
     trap 'interrupted=1' INT TERM
     trap on_exit EXIT
     work=$(mktemp -d)
-    : >"$log" || die "cannot write the log file $log"
+    # Checked before the device is touched; appending leaves an old log as it was until the run.
+    { : >>"$log"; } 2>/dev/null || die "cannot write the log file $log"
     pick_device
     become_root
     find_hal

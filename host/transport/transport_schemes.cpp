@@ -1,4 +1,4 @@
-// The table of transport schemes: a new scheme is its own file and one row here.
+// The table of transport schemes, and the parse that picks a scheme by its prefix.
 #include <string>
 
 #include "transport_scheme.h"
@@ -6,30 +6,32 @@
 namespace orvalinquist {
 namespace host {
 
-// Each parses the text after its prefix: the transport, or null with `why` set. Defined in
-// the scheme's own file.
-using ParseScheme = std::unique_ptr<Transport> (*)(const std::string& rest, std::string* why);
-std::unique_ptr<Transport> parseUserChannelTransport(const std::string& rest, std::string* why);
-std::unique_ptr<Transport> parseUnixTransport(const std::string& rest, std::string* why);
-std::unique_ptr<Transport> parseTcpTransport(const std::string& rest, std::string* why);
-std::unique_ptr<Transport> parseSerialTransport(const std::string& rest, std::string* why);
-std::unique_ptr<Transport> parseReplayTransport(const std::string& rest, std::string* why);
+// One row a scheme: its prefix, its form as the accepted forms list it, and the function,
+// defined in the scheme's own file, that parses the text after the prefix into a transport, or
+// returns null with `why` set. A new scheme is its own file and one row here.
+#define TRANSPORT_SCHEMES(ROW)                                      \
+    ROW("hci:", "hci:N (default hci:0)", parseUserChannelTransport) \
+    ROW("unix:", "unix:PATH", parseUnixTransport)                   \
+    ROW("tcp:", "tcp:HOST:PORT", parseTcpTransport)                 \
+    ROW("serial:", "serial:PATH[,BAUD]", parseSerialTransport)      \
+    ROW("replay:", "replay:FILE", parseReplayTransport)
+
+#define DECLARE_PARSE(prefix, form, parse) \
+    std::unique_ptr<Transport> parse(const std::string& rest, std::string* why);
+TRANSPORT_SCHEMES(DECLARE_PARSE)
+#undef DECLARE_PARSE
 
 namespace {
 
 struct Scheme {
     const char* prefix;
-    const char* form;  // as the accepted forms list it
-    ParseScheme parse;
+    const char* form;
+    std::unique_ptr<Transport> (*parse)(const std::string& rest, std::string* why);
 };
 
-constexpr Scheme kSchemes[] = {
-    {"hci:", "hci:N (default hci:0)", parseUserChannelTransport},
-    {"unix:", "unix:PATH", parseUnixTransport},
-    {"tcp:", "tcp:HOST:PORT", parseTcpTransport},
-    {"serial:", "serial:PATH[,BAUD]", parseSerialTransport},
-    {"replay:", "replay:FILE", parseReplayTransport},
-};
+#define SCHEME_ROW(prefix, form, parse) {prefix, form, parse},
+constexpr Scheme kSchemes[] = {TRANSPORT_SCHEMES(SCHEME_ROW)};
+#undef SCHEME_ROW
 
 std::string acceptedForms() {
     std::string forms;
