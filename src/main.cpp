@@ -1,11 +1,13 @@
 // Entry of the tool: command line, controller session and the process-wide session state.
 #include <android/log.h>
+#include <getopt.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -280,9 +282,54 @@ class SignalWatcher {
     bool running_ = false;
 };
 
+// atoi for every number an int holds; beyond, where atoi's result is undefined (glibc's wraps,
+// so 4294967297 read as 1), the number keeps its side: too big is 15 or more, too small below 1.
+int timeoutFromArgument(const char* text) {
+    const long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
 int runScan(int argc, char** argv) {
+    static const struct option kLongOptions[] = {
+        {"timeout", required_argument, nullptr, 't'},
+        {"output", required_argument, nullptr, 'o'},
+        {"first", no_argument, nullptr, 'f'},
+        {"connectable", no_argument, nullptr, 'c'},
+        {nullptr, 0, nullptr, 0},
+    };
     ScanOptions options;
-    if (!utils::parseScanOptions(argc, argv, &options)) return 1;
+    // optind 0 makes the parser forget state left by an earlier parse in this process; the
+    // dummy call returns at once, without a diagnostic.
+    char name[] = "orvalinquist";
+    char* noArguments[] = {name, nullptr};
+    optind = 0;
+    getopt_long(1, noArguments, "t:o:fc", kLongOptions, nullptr);
+    optind = 2;
+    int option;
+    while ((option = getopt_long(argc, argv, "t:o:fc", kLongOptions, nullptr)) != -1) {
+        switch (option) {
+            case 't':
+                options.timeout = timeoutFromArgument(optarg);
+                if (options.timeout < 1) options.timeout = 10;
+                if (options.timeout >= 15) options.timeout = 15;
+                break;
+            case 'o':
+                options.outputFile = optarg;
+                break;
+            case 'f':
+                options.stopOnFirst = true;
+                break;
+            case 'c':
+                options.connectableOnly = true;
+                break;
+            default:
+                __android_log_print(ANDROID_LOG_ERROR, nullptr, "Unknown option: %c", option);
+                utils::printUsage();
+                return 1;
+        }
+    }
 
     if (!globalState.initialized && !enable_bluetooth()) return 1;
 
