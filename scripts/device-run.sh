@@ -45,15 +45,21 @@ parse_options() {
     while (($#)); do
         case $1 in
             -h | --help) usage && exit 0 ;;
-            -s) serial=${2:?-s needs a serial} && shift 2 ;;
-            --binary) binary=${2:?--binary needs a file} && shift 2 ;;
+            -s) [[ -n ${2:-} ]] || die "-s needs a serial"; serial=$2 && shift 2 ;;
+            --binary) [[ -n ${2:-} ]] || die "--binary needs a file"; binary=$2 && shift 2 ;;
             --binary=*) binary=${1#*=} && shift ;;
-            --log) log=${2:?--log needs a file} && shift 2 ;;
+            --log) [[ -n ${2:-} ]] || die "--log needs a file"; log=$2 && shift 2 ;;
             --log=*) log=${1#*=} && shift ;;
             *) break ;;
         esac
     done
     (($#)) || { usage >&2 && exit 2; }
+    # A mistyped command would cost the device a round of off and on for a usage text.
+    case $1 in
+        enable | scan | disable | help) ;;
+        -*) die "unknown option '$1' (--help says which there are)" ;;
+        *) die "unknown command '$1': the tool's are enable, scan, disable and help" ;;
+    esac
     if [[ $1 == scan ]]; then rewrite_scan_options "$@"; else tool_args=("$@"); fi
 }
 
@@ -120,7 +126,8 @@ pick_device() {
 # A user build has no root, and without root neither HAL will serve the tool: stop there.
 become_root() {
     local type
-    type=$(getprop ro.build.type) || die "cannot reach device $serial"
+    type=$(adb_s shell getprop ro.build.type 2>&1 </dev/null | tr -d '\r') ||
+        die "cannot reach device $serial (${type##*$'\n'})"
     [[ -n $type ]] || die "cannot read ro.build.type from $serial"
     [[ $type != user ]] || die "$serial runs a user build: no adb root, so no HAL access; nothing changed"
     adb_s root >/dev/null || die "adb root failed on $serial"
