@@ -20,8 +20,9 @@
 #include "host_environment.h"
 #include "host_hal.h"
 #include "host_log.h"
-#include "recording_link.h"
 #include "log_sink.h"
+#include "recording_link.h"
+#include "tool_process.h"
 
 namespace hosttest {
 
@@ -34,6 +35,7 @@ using Bytes = std::vector<uint8_t>;
 using Packets = std::vector<Bytes>;
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
+using testsupport::readFile;
 
 class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoothHciCallbacks {
   public:

@@ -65,8 +65,8 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         cannot("replay:/nonexistent/hci", "cannot read the capture: No such file or directory"),
     };
     // A FIFO (it would block the open; no regular file) and a sparse file past the size limit.
-    const std::string fifo = testing::TempDir() + "/fifo." + std::to_string(getpid()),
-                      big = fifo + ".big";
+    const testsupport::TempDir dir;
+    const std::string fifo = dir.file("fifo"), big = dir.file("big");
     ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 &&
                 ftruncate(UniqueFd(open(big.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600)).get(),
                           (64 << 20) + 1) == 0);
@@ -85,13 +85,12 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         EXPECT_EQ(openHal(value.c_str(), nullptr), nullptr);
         EXPECT_EQ(hostLog(), Lines{"E " + line});
     }
-    unlink(fifo.c_str());
-    unlink(big.c_str());
 }
 
 // A controller that never accepts (its accept queue full): the connect gives up at its bound.
 TEST(TransportTest, UnixConnectToAFullAcceptQueueEndsInTime) {
-    const std::string path = testing::TempDir() + "/full." + std::to_string(getpid());
+    const testsupport::TempDir dir;
+    const std::string path = dir.file("full");
     const testsupport::StalledListener stalled(path);
     ASSERT_TRUE(stalled.full);
     testsupport::clearLog();
@@ -101,7 +100,6 @@ TEST(TransportTest, UnixConnectToAFullAcceptQueueEndsInTime) {
     EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport \"unix:" + path +
                                "\": the socket's owner accepted no connection within 5000 ms (its "
                                "accept queue is full)"});
-    unlink(path.c_str());
 }
 
 // The controller's end of a stream transport: the value that names it and the descriptor it
