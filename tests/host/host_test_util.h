@@ -119,16 +119,10 @@ inline bool writeBytes(int fd, const Bytes& bytes) {
 
 // The platform's own lines, "E ", "W " or "I " first, once there are `n` or after 3 s.
 inline Lines hostLog(size_t n = 0) {
-    Lines out;
-    for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(10ms)) {
-        out.clear();
-        for (const auto& line : testsupport::logLines()) {
-            const char* level = line.priority == 6 ? "E " : line.priority == 5 ? "W " : "I ";
-            if (line.tag == kHostLogTag) out.push_back(level + line.text);
-        }
-        if (out.size() >= n) break;
-    }
-    return out;
+    Lines lines;
+    testsupport::waitUntil(
+        [&] { return (lines = testsupport::logTexts(kHostLogTag, true)).size() >= n; }, 3s);
+    return lines;
 }
 
 }  // namespace hosttest
