@@ -15,27 +15,6 @@ namespace {
 constexpr uint64_t kUnixEpoch = 0x00dcddb30f2f8000ULL;  // on the btsnoop clock
 constexpr uint64_t kT0 = kUnixEpoch + 1'700'000'000'000'000ULL;
 
-// A btsnoop file, built record by record.
-struct Capture {
-    explicit Capture(uint32_t datalink) { be(0x6274736e6f6f7000, 8).be(1, 4).be(datalink, 4); }
-    Capture& be(uint64_t value, int size) {
-        while (size-- > 0) bytes.push_back(static_cast<uint8_t>(value >> 8 * size));
-        return *this;
-    }
-    Capture& add(uint32_t flags, uint64_t micros, const Bytes& packet) {
-        be(packet.size(), 4).be(packet.size(), 4).be(flags, 4).be(0, 4).be(micros, 8);
-        bytes.insert(bytes.end(), packet.begin(), packet.end());
-        return *this;
-    }
-    std::string save() const {
-        const std::string path = testing::TempDir() + "/capture." + std::to_string(getpid());
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        return path;
-    }
-    Bytes bytes;
-};
-
 uint64_t be(const Bytes& b, size_t at, int size) {
     uint64_t value = 0;
     while (size-- > 0) value = value << 8 | b[at++];
@@ -190,31 +169,6 @@ TEST(ReplayTest, SwitchingTheInquiryOrScanOffStopsItsAir) {
                            complete(stop)}));
     }
     unlink(path.c_str());
-}
-
-TEST(ReplayTest, AFileThatCannotBePlayedIsOneErrorLineWithItsOffset) {
-    Capture cut = Capture(1002).add(3, kT0, {0x04, 0x01, 0x00}).add(3, kT0, cat({4}, kResult));
-    cut.bytes.resize(cut.bytes.size() - 2);
-    Capture text(0);
-    text.bytes = {'h', 'e', 'l', 'l', 'o'};
-    const std::pair<Capture, std::string> cases[] = {
-        {text, "not a btsnoop capture: no btsnoop header at byte 0"},
-        {Capture(1001),
-         "btsnoop datalink 1001 at byte 12 cannot be replayed; replayed are 1002 "
-         "(H4) and 2001 (Linux monitor)"},
-        {cut,
-         "capture cut short: the record at byte 43 needs 42 bytes, the file holds 40 from "
-         "there"},
-        {Capture(2001).add(3, kT0, {0x0e, 0x04, 0x01}),
-         "the record at byte 16 holds a malformed HCI event"},
-    };
-    for (const auto& [capture, error] : cases) {
-        const std::string path = capture.save();
-        testsupport::clearLog();
-        EXPECT_EQ(openHal(("replay:" + path).c_str(), nullptr), nullptr);
-        EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport \"replay:" + path + "\": " + error});
-        unlink(path.c_str());
-    }
 }
 
 // A capture that cannot be written is one ERROR line; the replay goes on without it, unless the

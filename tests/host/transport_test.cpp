@@ -73,6 +73,23 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
     cases.push_back(cannot("replay:" + fifo, "not a regular file"));
     cases.push_back(
         cannot("replay:" + big, "67108865 bytes, larger than the 64 MiB a capture may have"));
+    // Captures that cannot be played, each error with its offset.
+    Capture text(0), cut = Capture(1002).add(3, 0, {0x04, 0x01, 0x00}).add(3, 0, Bytes(18, 4));
+    text.bytes = {'h', 'e', 'l', 'l', 'o'};
+    cut.bytes.resize(cut.bytes.size() - 2);
+    const std::pair<Capture, std::string> captures[] = {
+        {text, "not a btsnoop capture: no btsnoop header at byte 0"},
+        {Capture(1001),
+         "btsnoop datalink 1001 at byte 12 cannot be replayed; replayed are 1002 "
+         "(H4) and 2001 (Linux monitor)"},
+        {cut,
+         "capture cut short: the record at byte 43 needs 42 bytes, the file holds 40 from "
+         "there"},
+        {Capture(2001).add(3, 0, {0x0e, 0x04, 0x01}),
+         "the record at byte 16 holds a malformed HCI event"}};
+    for (const auto& [capture, error] : captures)
+        cases.push_back(
+            cannot("replay:" + capture.save(dir.file(std::to_string(cases.size()))), error));
     UniqueFd probe(socket(31, SOCK_RAW | SOCK_CLOEXEC, 1));  // AF_BLUETOOTH
     if (!probe.valid() && errno == EAFNOSUPPORT) {
         cases.push_back(cannot("hci:0",
