@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <future>
 
 #include "host_test_util.h"
