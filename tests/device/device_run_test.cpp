@@ -207,7 +207,7 @@ TEST(DeviceRunInterruptTest, CtrlCStopsTheToolThenRestores) {
     ChildProcess runner(device.argv({"scan", "-t", "10", "-o", "scan.csv"}));
     ASSERT_TRUE(runner.waitForOutput("Scanning for 10 seconds", milliseconds(15000), false));
     auto signalled = std::chrono::steady_clock::now();
-    runner.signalGroup(SIGINT);
+    runner.signal(SIGINT, /*toGroup=*/true);
     ProcessResult result = runner.wait(milliseconds(15000));
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, milliseconds(6000));
     ASSERT_TRUE(result.exitedWith(1)) << result.describe();

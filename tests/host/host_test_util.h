@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -20,8 +21,9 @@
 #include "host_environment.h"
 #include "host_hal.h"
 #include "host_log.h"
-#include "recording_link.h"
 #include "log_sink.h"
+#include "recording_link.h"
+#include "tool_process.h"
 
 namespace hosttest {
 
@@ -34,6 +36,7 @@ using Bytes = std::vector<uint8_t>;
 using Packets = std::vector<Bytes>;
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
+using testsupport::readFile;
 
 class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoothHciCallbacks {
   public:
@@ -95,6 +98,27 @@ inline sp<HostHal> halOn(UniqueFd fd, Framing framing = Framing::kStream,
     return link ? HostHal::create(name, "", std::move(link), &error) : nullptr;
 }
 
+// A btsnoop file, built record by record.
+struct Capture {
+    explicit Capture(uint32_t datalink) { be(0x6274736e6f6f7000, 8).be(1, 4).be(datalink, 4); }
+    Capture& be(uint64_t value, int size) {
+        while (size-- > 0) bytes.push_back(static_cast<uint8_t>(value >> 8 * size));
+        return *this;
+    }
+    Capture& add(uint32_t flags, uint64_t micros, const Bytes& packet) {
+        be(packet.size(), 4).be(packet.size(), 4).be(flags, 4).be(0, 4).be(micros, 8);
+        bytes.insert(bytes.end(), packet.begin(), packet.end());
+        return *this;
+    }
+    std::string save(const std::string& path = testing::TempDir() + "/capture." +
+                                               std::to_string(getpid())) const {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return path;
+    }
+    Bytes bytes;
+};
+
 // Up to `size` bytes: what arrives until then or until `ms` pass without a byte.
 inline Bytes readBytes(int fd, size_t size, int ms = 3000) {
     Bytes out(size);
@@ -117,16 +141,10 @@ inline bool writeBytes(int fd, const Bytes& bytes) {
 
 // The platform's own lines, "E ", "W " or "I " first, once there are `n` or after 3 s.
 inline Lines hostLog(size_t n = 0) {
-    Lines out;
-    for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(10ms)) {
-        out.clear();
-        for (const auto& line : testsupport::logLines()) {
-            const char* level = line.priority == 6 ? "E " : line.priority == 5 ? "W " : "I ";
-            if (line.tag == kHostLogTag) out.push_back(level + line.text);
-        }
-        if (out.size() >= n) break;
-    }
-    return out;
+    Lines lines;
+    testsupport::waitUntil(
+        [&] { return (lines = testsupport::logTexts(kHostLogTag, true)).size() >= n; }, 3s);
+    return lines;
 }
 
 }  // namespace hosttest

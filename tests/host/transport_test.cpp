@@ -65,14 +65,31 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         cannot("replay:/nonexistent/hci", "cannot read the capture: No such file or directory"),
     };
     // A FIFO (it would block the open; no regular file) and a sparse file past the size limit.
-    const std::string fifo = testing::TempDir() + "/fifo." + std::to_string(getpid()),
-                      big = fifo + ".big";
+    const testsupport::TempDir dir;
+    const std::string fifo = dir.file("fifo"), big = dir.file("big");
     ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 &&
                 ftruncate(UniqueFd(open(big.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600)).get(),
                           (64 << 20) + 1) == 0);
     cases.push_back(cannot("replay:" + fifo, "not a regular file"));
     cases.push_back(
         cannot("replay:" + big, "67108865 bytes, larger than the 64 MiB a capture may have"));
+    // Captures that cannot be played, each error with its offset.
+    Capture text(0), cut = Capture(1002).add(3, 0, {0x04, 0x01, 0x00}).add(3, 0, Bytes(18, 4));
+    text.bytes = {'h', 'e', 'l', 'l', 'o'};
+    cut.bytes.resize(cut.bytes.size() - 2);
+    const std::pair<Capture, std::string> captures[] = {
+        {text, "not a btsnoop capture: no btsnoop header at byte 0"},
+        {Capture(1001),
+         "btsnoop datalink 1001 at byte 12 cannot be replayed; replayed are 1002 "
+         "(H4) and 2001 (Linux monitor)"},
+        {cut,
+         "capture cut short: the record at byte 43 needs 42 bytes, the file holds 40 from "
+         "there"},
+        {Capture(2001).add(3, 0, {0x0e, 0x04, 0x01}),
+         "the record at byte 16 holds a malformed HCI event"}};
+    for (const auto& [capture, error] : captures)
+        cases.push_back(
+            cannot("replay:" + capture.save(dir.file(std::to_string(cases.size()))), error));
     UniqueFd probe(socket(31, SOCK_RAW | SOCK_CLOEXEC, 1));  // AF_BLUETOOTH
     if (!probe.valid() && errno == EAFNOSUPPORT) {
         cases.push_back(cannot("hci:0",
@@ -85,13 +102,12 @@ TEST(TransportTest, EachFailureIsOneErrorLine) {
         EXPECT_EQ(openHal(value.c_str(), nullptr), nullptr);
         EXPECT_EQ(hostLog(), Lines{"E " + line});
     }
-    unlink(fifo.c_str());
-    unlink(big.c_str());
 }
 
 // A controller that never accepts (its accept queue full): the connect gives up at its bound.
 TEST(TransportTest, UnixConnectToAFullAcceptQueueEndsInTime) {
-    const std::string path = testing::TempDir() + "/full." + std::to_string(getpid());
+    const testsupport::TempDir dir;
+    const std::string path = dir.file("full");
     const testsupport::StalledListener stalled(path);
     ASSERT_TRUE(stalled.full);
     testsupport::clearLog();
@@ -101,7 +117,6 @@ TEST(TransportTest, UnixConnectToAFullAcceptQueueEndsInTime) {
     EXPECT_EQ(hostLog(), Lines{"E Cannot open HCI transport \"unix:" + path +
                                "\": the socket's owner accepted no connection within 5000 ms (its "
                                "accept queue is full)"});
-    unlink(path.c_str());
 }
 
 // The controller's end of a stream transport: the value that names it and the descriptor it

@@ -128,7 +128,7 @@ TEST(Parser, EventsLeaveTheseDevices) {
             const Bytes bytes = hex(event);
             scanner.parseHciEvent(bytes.data(), bytes.size());
         }
-        Lines devices, log = testsupport::toolLogTexts(), lines;
+        Lines devices, log = testsupport::logTexts(), lines;
         for (const bt::DeviceInfo& d : scanner.getDiscoveredDevices())
             devices.push_back(describe(d));
         EXPECT_EQ(devices, c.devices);
@@ -153,7 +153,7 @@ TEST(Callbacks, KeepOnlyTheLatestEvent) {
     callbacks->hciEventReceived(Bytes{});
     EXPECT_EQ(bt::globalState.eventData, second);
     EXPECT_EQ(
-        testsupport::toolLogTexts(),
+        testsupport::logTexts(),
         (Lines{
             "Received HCI event, size: 16, data: 0e 04 01 03 0c 00 a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 ",
             "Received HCI event, size: 17, data: 0f 04 00 01 19 04 b0 b1 b2 b3 b4 b5 b6 b7 b8 b9 "

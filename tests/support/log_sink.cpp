@@ -7,6 +7,12 @@
 namespace testsupport {
 namespace {
 
+struct LogLine {
+    int priority;
+    std::string tag;  // empty for a null tag
+    std::string text;
+};
+
 struct Sink {
     std::mutex mutex;
     std::vector<LogLine> lines;
@@ -19,15 +25,12 @@ Sink& sink() {
 
 }  // namespace
 
-std::vector<LogLine> logLines() {
+std::vector<std::string> logTexts(const std::string& tag, bool levels) {
     std::lock_guard<std::mutex> lock(sink().mutex);
-    return sink().lines;
-}
-
-std::vector<std::string> toolLogTexts() {
     std::vector<std::string> texts;
-    for (const LogLine& line : logLines()) {
-        if (line.tag.empty()) texts.push_back(line.text);
+    for (const LogLine& line : sink().lines) {
+        const char* level = line.priority == 6 ? "E " : line.priority == 5 ? "W " : "I ";
+        if (line.tag == tag) texts.push_back((levels ? level : "") + line.text);
     }
     return texts;
 }

@@ -6,15 +6,9 @@
 
 namespace testsupport {
 
-struct LogLine {
-    int priority;
-    std::string tag;  // empty for a null tag
-    std::string text;
-};
-
-std::vector<LogLine> logLines();
-// Texts of the tool's own lines (null tag), in order.
-std::vector<std::string> toolLogTexts();
+// Texts of the lines logged with `tag` (empty: the tool's own, with a null tag), in order; with
+// `levels`, each after "E ", "W " or "I " for its priority.
+std::vector<std::string> logTexts(const std::string& tag = "", bool levels = false);
 void clearLog();
 
 }  // namespace testsupport

@@ -109,12 +109,8 @@ ChildProcess::~ChildProcess() {
     wait(milliseconds(2000));
 }
 
-bool ChildProcess::signal(int signalNumber) {
-    return started() && !reaped_ && ::kill(pid_, signalNumber) == 0;
-}
-
-bool ChildProcess::signalGroup(int signalNumber) {
-    return started() && !reaped_ && ::kill(-pid_, signalNumber) == 0;
+bool ChildProcess::signal(int signalNumber, bool toGroup) {
+    return started() && !reaped_ && ::kill(toGroup ? -pid_ : pid_, signalNumber) == 0;
 }
 
 bool ChildProcess::hasThread(const std::string& name) const {

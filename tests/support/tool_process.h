@@ -51,9 +51,8 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
-    bool signal(int signalNumber);
-    // To its process group, as a Ctrl-C does; the child must lead one (e.g. started by setsid).
-    bool signalGroup(int signalNumber);
+    // `toGroup`: to its process group, as a Ctrl-C does; the child must lead one (setsid).
+    bool signal(int signalNumber, bool toGroup = false);
     // True while a thread of the process carries `name`.
     bool hasThread(const std::string& name) const;
     // What it wrote so far to stderr, or stdout.
