@@ -229,6 +229,7 @@ struct Refusal {
     size_t lines = 1;               // the HAL found is said before the push
     const char* profile = nullptr;  // a file that makes the device misbehave
     const char* binary = ORVALINQUIST_BINARY;
+    Lines command = {"scan", "-t", "1"};  // the tool's command line as the user typed it
 };
 
 const Refusal kRefusals[] = {
@@ -237,6 +238,12 @@ const Refusal kRefusals[] = {
     {"TwoDevices", "14 34 aidl ON 1", 2, "2 devices"},
     {"NoBinary", "14 34 aidl ON 1", 0, "no binary", "", 1, nullptr, "/nonexistent"},
     {"NoHal", "14 34 none ON 1", 1, "no Bluetooth HCI HAL", "root\n"},
+    // clang-format off
+    {"MistypedCommand", "14 34 aidl ON 1", 1, "unknown command 'sacn'", "", 1, nullptr,
+     ORVALINQUIST_BINARY, {"sacn"}},
+    {"ResultsDirectoryMissing", "14 34 aidl ON 1", 1, "does not exist", "", 1, nullptr,
+     ORVALINQUIST_BINARY, {"scan", "-o", "missing/scan.csv"}},
+    // clang-format on
     {"PushFails", "13 33 hidl@1.1 ON 1", 1, "cannot push", "root\n", 2, "push_fails"},
     {"StuckInBleOn", "16 36 aidl ON 1", 1, "stayed in BLE_ON",
      "root\npush /data/local/tmp/orvalinquist\nsettings put global ble_scan_always_enabled 0\n"
@@ -256,7 +263,7 @@ TEST_P(RefusalTest, StopsWithStatus2) {
     FakeDevice device(refusal.device, refusal.serials);
     if (refusal.profile) device.write(refusal.profile, "");
     ProcessResult result =
-        ChildProcess(device.argv({"scan", "-t", "1"}, refusal.binary)).wait(FakeDevice::kBound);
+        ChildProcess(device.argv(refusal.command, refusal.binary)).wait(FakeDevice::kBound);
     ASSERT_TRUE(result.exitedWith(2)) << result.describe();
     Lines err = lines(result.err);
     ASSERT_EQ(err.size(), refusal.lines) << result.err;
