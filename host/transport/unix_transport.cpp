@@ -16,7 +16,6 @@ namespace {
 
 // A connected socket, or an invalid one with `error` naming the cause.
 UniqueFd connectUnixSocket(const sockaddr_un& addr, std::string* error) {
-    const int timeout_ms = kConnectTimeoutMs;
     const std::string path = addr.sun_path;
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
@@ -26,7 +25,7 @@ UniqueFd connectUnixSocket(const sockaddr_un& addr, std::string* error) {
     // A blocking Unix connect waits for room in a full accept queue as long as the send
     // timeout allows, and by default for ever: a controller that never accepts would hang
     // us silently. Later writes are non-blocking, so the timeout matters only here.
-    const timeval timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    const timeval timeout = {kConnectTimeoutMs / 1000, (kConnectTimeoutMs % 1000) * 1000};
     if (setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout)) != 0) {
         *error = std::string("setsockopt(SO_SNDTIMEO) failed: ") + strerror(errno);
         return UniqueFd();
@@ -39,8 +38,8 @@ UniqueFd connectUnixSocket(const sockaddr_un& addr, std::string* error) {
     const int err = errno;  // the stat below may overwrite errno
     struct stat st;
     if (err == EAGAIN) {
-        *error = "the socket's owner accepted no connection within " + std::to_string(timeout_ms) +
-                 " ms (its accept queue is full)";
+        *error = "the socket's owner accepted no connection within " +
+                 std::to_string(kConnectTimeoutMs) + " ms (its accept queue is full)";
     } else if (err == ECONNREFUSED && stat(path.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
         *error = std::string("the path is ") +
                  (S_ISDIR(st.st_mode)   ? "a directory"
