@@ -5,6 +5,7 @@ ORVALINQUIST_PACKAGES=(
   android-liblog-dev android-libutils-dev
   android-libcutils-dev android-libbase-dev xz-utils  # the Android compile check
   bluez bluez-test-tools
+  mksh toybox  # the stand-in device's shell and userland, as on Android
   man-db groff-base dpkg-dev file lintian  # the install check: man page, .deb, its Depends, lintian
 )
 

@@ -8,7 +8,11 @@ set -euo pipefail
 readonly DEVICE_DIR=/data/local/tmp
 readonly TOOL=orvalinquist  # the log tag is the binary's file name: keep it
 readonly STATUS_FILE=$DEVICE_DIR/$TOOL.exit
+readonly DEVICE_LOG=$DEVICE_DIR/$TOOL.logcat  # the tool's log lines, kept on the device
 readonly AIDL_HAL=android.hardware.bluetooth.IBluetoothHci/default
+readonly TOOL_WAIT=120  # the longest a run of the tool takes (a 15 s scan), with room to spare
+answer_wait=${DEVICE_RUN_ANSWER_WAIT:-30}
+reconnect_wait=${DEVICE_RUN_RECONNECT_WAIT:-60}
 
 usage() {
     cat <<EOF
@@ -20,6 +24,8 @@ the Bluetooth stack turned off for the run and restored afterwards.
   --log FILE     where the tool's log lines are kept (default: orvalinquist.log)
 With scan's -o FILE the tool writes $DEVICE_DIR/<name of FILE>, pulled to FILE after exit 0.
 Exit status: the tool's (0 or 1), or 2 when the run could not be set up or the device restored.
+Every wait is bounded: DEVICE_RUN_ANSWER_WAIT (default 30) seconds for one answer of the
+device, DEVICE_RUN_RECONNECT_WAIT (default 60) for a device whose link dropped to come back.
 EOF
 }
 
@@ -32,14 +38,47 @@ poll() {  # COMMAND...: until it succeeds, every 0.5 s for 10 s
     return 1
 }
 sh_quote() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
-adb_s() { adb -s "$serial" "$@"; }
-on_device() { adb_s shell "$@" </dev/null | tr -d '\r'; }
-getprop() { on_device getprop "$1"; }
+
+# LIMIT COMMAND...: the command, ended after LIMIT seconds (status 124). adb has no bound of
+# its own: a device that stops answering would hold the run, and the device, for ever.
+bounded() {
+    local limit=$1 job ticks=0
+    shift
+    "$@" </dev/null &
+    job=$!
+    while kill -0 "$job" 2>/dev/null; do
+        if ((ticks++ >= limit * 50)); then kill "$job" 2>/dev/null; wait "$job"; return 124; fi
+        sleep 0.02
+    done
+    wait "$job"
+}
+
+# adb -s SERIAL ARGS..., bounded by LIMIT: what it printed in $answer (whole, however it came
+# and however large), its last error line in $reason.
+ask() {
+    local limit=$1 status=0
+    shift
+    bounded "$limit" adb -s "$serial" "$@" >"$work/answer" 2>"$work/reason" || status=$?
+    answer=$(tr -d '\r' <"$work/answer")
+    reason=$(tail -n 1 "$work/reason" | tr -d '\r')
+    if ((status == 124)); then reason="no answer to 'adb $*' within $limit s"; fi
+    [[ -n $reason ]] || reason="adb $1 exited with $status"
+    return "$status"
+}
+on_device() { ask "$answer_wait" shell "$@"; }
+getprop() { on_device getprop "$1" && prop=$answer; }
+# The first "  NAME: " field of the manager's block in the last dumpsys: the stack's own dump
+# after it has fields of the same names.
+manager_field() {
+    awk -v field="  $1: " '/^Bluetooth Status$/ { block = 1; next } block && /^$/ { exit }
+        block && index($0, field) == 1 { print substr($0, length(field) + 1); exit }' <<<"$answer"
+}
 
 serial="" binary="" log=orvalinquist.log
 tool_args=() output_local="" output_device=""
-build_type="" api=0 hidl_1_1=0 was_on=0 old_scan_setting="" changed=0 reached=""
-ended=0 interrupted=0 tool_pid="" follower="" shown=0 exit_status="" work=""
+build_type="" release="" api=0 hidl_1_1=0 hal_service="" was_on=0 old_scan_setting="" changed=0
+reached="" answer="" reason="" prop="" ended=0 interrupted=0 lost=0 tool_pid="" shown=0
+exit_status="" work=""
 
 parse_options() {
     while (($#)); do
@@ -115,7 +154,9 @@ pick_device() {
     serial=${serial:-${ANDROID_SERIAL:-}}
     [[ -n $serial ]] && return 0
     local -a serials
-    mapfile -t serials < <(adb devices | awk 'NR > 1 && $2 == "device" { print $1 }')
+    bounded "$answer_wait" adb devices >"$work/devices" 2>&1 ||
+        die "adb devices failed ($(tail -n 1 "$work/devices"))"
+    mapfile -t serials < <(awk 'NR > 1 && $2 == "device" { print $1 }' "$work/devices")
     case ${#serials[@]} in
         0) die "no device attached (adb devices lists none ready)" ;;
         1) serial=${serials[0]} ;;
@@ -124,54 +165,79 @@ pick_device() {
 }
 
 # A user build has no root, and without root neither HAL will serve the tool: stop there.
+# adb root restarts adbd: the link drops at once, and commands fail until it is back as root.
 become_root() {
-    local type
-    type=$(adb_s shell getprop ro.build.type 2>&1 </dev/null | tr -d '\r') ||
-        die "cannot reach device $serial (${type##*$'\n'})"
-    [[ -n $type ]] || die "cannot read ro.build.type from $serial"
-    [[ $type != user ]] || die "$serial runs a user build: no adb root, so no HAL access; nothing changed"
-    adb_s root >/dev/null || die "adb root failed on $serial"
-    adb_s wait-for-device
-    [[ $(on_device id -u) == 0 ]] || die "adb root gave no root shell on $serial"
-    build_type=$type
+    getprop ro.build.type || die "cannot reach device $serial ($reason)"
+    [[ -n $prop ]] || die "cannot read ro.build.type from $serial"
+    [[ $prop != user ]] || die "$serial runs a user build: no adb root, so no HAL access; nothing changed"
+    build_type=$prop
+    ask "$answer_wait" root || die "adb root failed on $serial (${answer:-$reason})"
+    local deadline=$((SECONDS + reconnect_wait))
+    until on_device id -u && [[ $answer == 0 ]]; do
+        [[ $answer != 2000 ]] || reason="its shell runs as uid 2000, not root"
+        ((SECONDS < deadline)) ||
+            die "adbd on $serial did not come back as root within $reconnect_wait s of adb root ($reason); nothing changed"
+        ((!interrupted)) || die "interrupted; nothing changed"
+        pause 0.5
+    done
 }
 
 # The tool takes HIDL first, then AIDL; say which one it will meet.
 find_hal() {
-    local release hal hidl
-    release=$(getprop ro.build.version.release) && api=$(getprop ro.build.version.sdk)
+    local hal hidl
+    getprop ro.build.version.release || die "cannot read the release of $serial ($reason)"
+    release=$prop
+    getprop ro.build.version.sdk || die "cannot read the API level of $serial ($reason)"
+    api=$prop
     [[ $api =~ ^[0-9]+$ ]] || die "cannot read the API level of $serial"
-    hidl=$(on_device lshal 2>/dev/null | grep -o 'android\.hardware\.bluetooth@1\.[01]::IBluetoothHci/default' || true)
+    on_device lshal || true  # none on a device without HIDL
+    hidl=$(grep -o 'android\.hardware\.bluetooth@1\.[01]::IBluetoothHci/default' <<<"$answer" || true)
     if [[ $hidl == *@1.1::* ]]; then
-        hal="HIDL ${hidl%%$'\n'*} (the tool talks 1.0 to it)" hidl_1_1=1
+        find_hal_service
+        hal="HIDL ${hidl##*$'\n'} (the tool talks 1.0 to it; its service: $hal_service)" hidl_1_1=1
     elif [[ -n $hidl ]]; then
         hal="HIDL $hidl"
-    elif on_device service list | grep -qF "$AIDL_HAL"; then
-        hal="AIDL $AIDL_HAL"
     else
-        die "no Bluetooth HCI HAL (HIDL @1.x or $AIDL_HAL) on $serial; nothing changed"
+        on_device service list || die "cannot list the services of $serial ($reason)"
+        grep -qF "	$AIDL_HAL: " <<<"$answer" ||
+            die "no Bluetooth HCI HAL (HIDL @1.x or $AIDL_HAL) on $serial; nothing changed"
+        hal="AIDL $AIDL_HAL"
     fi
     say "Android $release (API $api), $build_type, HAL: $hal"
 }
 
-# Pushed before any state changes, so a failed push leaves the device as it was.
-push_tool() {
-    local reason
-    reason=$(adb_s push "$binary" "$DEVICE_DIR/$TOOL" 2>&1) ||
-        die "cannot push $binary (${reason##*$'\n'}); nothing changed"
-    local stale=$STATUS_FILE
-    [[ -z $output_device ]] || stale+=" $(sh_quote "$output_device")"
-    on_device "chmod 755 $DEVICE_DIR/$TOOL && rm -f $stale" >/dev/null ||
-        die "cannot prepare $DEVICE_DIR/$TOOL; nothing changed"
+# The AOSP HIDL 1.1 HAL never notices that a 1.0 client died, and keeps the controller until
+# its service restarts; a vendor names its service otherwise.
+find_hal_service() {
+    local services
+    hal_service=vendor.bluetooth-1-1
+    getprop "init.svc.$hal_service" || die "cannot read the properties of $serial ($reason)"
+    [[ -z $prop ]] || return 0
+    on_device getprop || die "cannot read the properties of $serial ($reason)"
+    services=$(sed -n 's/^\[init\.svc\.\([^]]*bluetooth[^]]*\)\]:.*/\1/p' <<<"$answer")
+    [[ -n $services && $services != *$'\n'* ]] ||
+        die "no single Bluetooth HAL service among init's (${services//$'\n'/, }): the HAL could not be freed after the run; nothing changed"
+    hal_service=$services
 }
 
-bluetooth_state() { on_device dumpsys bluetooth_manager | sed -n 's/^  state: //p' | head -n 1; }
-state_is() { reached=$(bluetooth_state) && [[ $reached == "$1" ]]; }
+# Pushed before any state changes, so a failed push leaves the device as it was.
+push_tool() {
+    ask "$TOOL_WAIT" push "$binary" "$DEVICE_DIR/$TOOL" || die "cannot push $binary ($reason); nothing changed"
+    local stale=$STATUS_FILE
+    [[ -z $output_device ]] || stale+=" $(sh_quote "$output_device")"
+    on_device "chmod 755 $DEVICE_DIR/$TOOL && rm -f $stale" ||
+        die "cannot prepare $DEVICE_DIR/$TOOL ($reason); nothing changed"
+}
+
+state_is() {
+    on_device dumpsys bluetooth_manager || { reached="unreachable: $reason" && return 1; }
+    reached=$(manager_field state) && [[ $reached == "$1" ]]
+}
 
 # 34+: the manager waits itself (4 s, then -1); older: poll its dump.
 wait_for_state() {
     if ((api >= 34)); then
-        on_device cmd bluetooth_manager "wait-for-state:STATE_$1" >/dev/null 2>&1 || state_is "$1"
+        on_device cmd bluetooth_manager "wait-for-state:STATE_$1" || state_is "$1"
     else
         poll state_is "$1"
     fi
@@ -180,50 +246,89 @@ wait_for_state() {
 set_bluetooth() {  # enable | disable; `svc bluetooth` is the same command on 13+
     if ((api >= 33)); then on_device cmd bluetooth_manager "$1"; else on_device svc bluetooth "$1"; fi
 }
+manager_command() { if ((api >= 33)); then echo "cmd bluetooth_manager $1"; else echo "svc bluetooth $1"; fi; }
 
 # VTS's set-up: no BLE scanning allowed, so the stack goes to OFF and not to BLE_ON.
 stack_off() {
+    on_device dumpsys bluetooth_manager || die "cannot read Bluetooth's state on $serial ($reason); nothing changed"
     was_on=0
-    on_device dumpsys bluetooth_manager | grep -q '^  enabled: true' && was_on=1
-    old_scan_setting=$(on_device settings get global ble_scan_always_enabled)
+    [[ $(manager_field enabled) == true ]] && was_on=1
+    on_device settings get global ble_scan_always_enabled ||
+        die "cannot read ble_scan_always_enabled on $serial ($reason); nothing changed"
+    [[ -n $answer ]] || die "ble_scan_always_enabled read empty on $serial; nothing changed"
+    old_scan_setting=$answer
     changed=1
-    on_device settings put global ble_scan_always_enabled 0 >/dev/null ||
-        die "cannot put ble_scan_always_enabled to 0; restoring"
-    set_bluetooth disable >/dev/null || die "cannot turn Bluetooth off; restoring"
+    on_device settings put global ble_scan_always_enabled 0 ||
+        die "cannot put ble_scan_always_enabled to 0 ($reason); restoring"
+    set_bluetooth disable || die "cannot turn Bluetooth off ($reason); restoring"
     wait_for_state OFF || die "the Bluetooth stack stayed in ${reached:-an unknown state}, not OFF; restoring"
 }
 
-# The AOSP HIDL 1.1 HAL never notices that a 1.0 client died, and keeps the controller until
-# its service restarts. stop and start go in one command, so start always follows.
-restart_hal_service() {
-    local service=vendor.bluetooth-1-1
-    if [[ -z $(getprop "init.svc.$service") ]]; then
-        service=$(on_device getprop | sed -n 's/^\[init\.svc\.\([^]]*bluetooth[^]]*\)\]:.*/\1/p')
-        [[ -n $service && $service != *$'\n'* ]] ||
-            { say "WARNING: no single Bluetooth HAL service found: restart it yourself (stop; start)" && return 1; }
-    fi
-    on_device "stop $(sh_quote "$service"); start $(sh_quote "$service")" >/dev/null
-    poll service_running "$service" || { say "the HAL service $service is not running again" && return 1; }
+restart_hal_service() {  # stop and start in one command, so that start always follows
+    on_device "stop $(sh_quote "$hal_service"); start $(sh_quote "$hal_service")" ||
+        { say "the HAL service $hal_service could not be restarted ($reason)" && return 1; }
+    poll service_running ||
+        { say "the HAL service $hal_service is not running again (${prop:-$reason})" && return 1; }
 }
-service_running() { [[ $(getprop "init.svc.$1") == running ]]; }
+service_running() { getprop "init.svc.$hal_service" && [[ $prop == running ]]; }
+
+setting_command() {
+    if [[ $old_scan_setting == null ]]; then  # unset before: unset again, the platform's default
+        echo "settings delete global ble_scan_always_enabled"
+    else
+        echo "settings put global ble_scan_always_enabled $(sh_quote "$old_scan_setting")"
+    fi
+}
 
 # Teardown in VTS's order: HAL free, stack on again, the setting back last. Each step is tried.
 restore() {
+    if ((!lost)) && ! reachable; then
+        wait_for_return "lost $serial before restoring it ($reason)" || lost=1
+    fi
+    ((!lost)) || { tell_restore_by_hand && return 1; }
     local ok=0
     if ((hidl_1_1)); then restart_hal_service || ok=1; fi
     if ((was_on)); then
-        if ! set_bluetooth enable >/dev/null; then
-            say "Bluetooth could not be turned back on" && ok=1
+        if ! set_bluetooth enable; then
+            say "Bluetooth could not be turned back on ($reason)" && ok=1
         elif ! wait_for_state ON; then
             say "Bluetooth did not come back on: it stayed in ${reached:-an unknown state}" && ok=1
         fi
     fi
-    if [[ $old_scan_setting == null ]]; then  # unset before: unset again, the platform's default
-        on_device settings delete global ble_scan_always_enabled >/dev/null
-    else
-        on_device settings put global ble_scan_always_enabled "$old_scan_setting" >/dev/null
-    fi || { say "ble_scan_always_enabled not put back to $old_scan_setting" && ok=1; }
+    # shellcheck disable=SC2046  # the command's words, quoted for the device's shell
+    on_device $(setting_command) ||
+        { say "ble_scan_always_enabled not put back to $old_scan_setting ($reason)" && ok=1; }
     return "$ok"
+}
+
+# What puts the device back once it is attached again, in the order restore() takes.
+tell_restore_by_hand() {
+    local adb
+    adb="adb -s $(sh_quote "$serial")"
+    say "$serial is not restored. Once it is attached again, put it back as it was with:"
+    {
+        echo "  $adb root"
+        echo "  $adb shell cat $STATUS_FILE   # the tool's exit status once it has ended: wait for it"
+        echo "  $adb pull $DEVICE_LOG $(sh_quote "$log")   # the tool's whole log"
+        [[ -z $output_device ]] || echo "  $adb pull $(sh_quote "$output_device") $(sh_quote "$output_local")"
+        ((!hidl_1_1)) || echo "  $adb shell $(sh_quote "stop $hal_service; start $hal_service")"
+        ((!was_on)) || echo "  $adb shell $(manager_command enable)"
+        echo "  $adb shell $(setting_command)"
+    } >&2
+}
+
+reachable() { ask 10 get-state && [[ $answer == device ]]; }
+
+# A device whose link dropped (WHY): up to reconnect_wait seconds for it to be back.
+wait_for_return() {
+    local start=$SECONDS
+    say "$1: waiting up to $reconnect_wait s for it to come back"
+    while ((SECONDS - start < reconnect_wait)); do
+        pause 1
+        reachable && { say "$serial is back after $((SECONDS - start)) s" && return 0; }
+    done
+    say "$serial did not come back within $reconnect_wait s ($reason)"
+    return 1
 }
 
 show_new_lines() {
@@ -233,42 +338,37 @@ show_new_lines() {
     shown=$total
 }
 
-# The streamed copy may lag behind logd; once the tool has exited, logd has all its lines.
-# The final dump replaces the streamed copy when it extends it (the usual case); when the buffer
-# wrapped during the run, the dump's lines after the last streamed one are added to it.
-finish_log() {
-    [[ -z $follower ]] || { kill "$follower" 2>/dev/null; wait "$follower" || true; follower=""; }
-    adb_s logcat -d -v threadtime --pid="$tool_pid" >"$work/dump" || { say "no final log dump" && return 0; }
-    local lines last  # complete ones: a follower killed mid-line may have left half of one
-    lines=$(wc -l <"$log") && head -n "$lines" "$log" >"$work/streamed"
-    last=$(tail -n 1 "$work/streamed")
-    if head -n "$lines" "$work/dump" | cmp -s - "$work/streamed"; then
-        cp "$work/dump" "$log"
-    else
-        say "the device's log wrapped during the run; lines may be missing"
-        awk -v last="$last" \
-            '$0 == last { n = 0; next } { kept[++n] = $0 } END { for (i = 1; i <= n; i++) print kept[i] }' \
-            "$work/dump" >>"$work/streamed" && cp "$work/streamed" "$log"
-    fi
-    show_new_lines
+# The device's log file from where the local copy ends. Its bytes go to a file, not through a
+# variable, so the copy stays byte for byte; a piece cut short by a dropped link is not kept.
+fetch_log() {
+    local have
+    have=$(wc -c <"$log")
+    bounded "$answer_wait" adb -s "$serial" shell "tail -c +$((have + 1)) $DEVICE_LOG" \
+        >"$work/piece" 2>/dev/null && cat "$work/piece" >>"$log"
 }
 
-# The tool's status from the device; after a Ctrl-C the local adb is gone, but the device's sh
-# (which ignores the hang-up) still writes it down.
-status_written() { exit_status=$(on_device "cat $STATUS_FILE 2>/dev/null" || true) && [[ -n $exit_status ]]; }
+status_written() {
+    on_device "cat $STATUS_FILE 2>/dev/null" && [[ -n $answer ]] && exit_status=$answer
+}
 
 stop_tool() {  # adb shell without a pty does not pass the Ctrl-C on: send it on the device
-    say "interrupted: stopping the tool (pid $tool_pid) on the device"
-    on_device kill -INT "$tool_pid" >/dev/null || true
+    say "$1: stopping the tool (pid $tool_pid) on the device"
+    on_device kill -INT "$tool_pid" || true
 }
 
+# The tool runs in the background of one shell that ignores a hang-up, beside a logcat that
+# writes its lines to a file on the device: neither a dropped link nor logd's ring loses one.
+# Once the tool has exited, that reader is let catch up with logd before the status is written.
 run_tool() {
-    local quoted="" word shell_job tries stop_sent=0 deadline=0
+    local quoted="" word shell_job tries stop_sent=0 deadline
     for word in "${tool_args[@]}"; do quoted+=" $(sh_quote "$word")"; done
     : >"$work/shell"  # before the job starts, which may open it later than the first read
-    adb -s "$serial" shell "cd $DEVICE_DIR && trap '' HUP && { ./$TOOL$quoted & p=\$!;" \
-        "echo \"pid \$p\"; wait \$p; s=\$?; echo \$s >$STATUS_FILE; echo \"exit \$s\"; }" \
-        </dev/null >"$work/shell" &
+    : >"$log"
+    adb -s "$serial" shell "cd $DEVICE_DIR && trap '' HUP && : >$DEVICE_LOG && { ./$TOOL$quoted &" \
+        "p=\$!; logcat -v threadtime --pid=\$p >>$DEVICE_LOG 2>/dev/null & l=\$!; echo \"pid \$p\";" \
+        "wait \$p; s=\$?; e=\$(logcat -d -v threadtime --pid=\$p | tail -n 1); i=0;" \
+        "while [ \$i -lt 50 ] && [ \"\$(tail -n 1 $DEVICE_LOG)\" != \"\$e\" ]; do sleep 0.1; i=\$((i+1)); done;" \
+        "kill \$l; echo \$s >$STATUS_FILE; echo \"exit \$s\"; }" </dev/null >"$work/shell" 2>/dev/null &
     shell_job=$!
     for ((tries = 0; tries < 100; tries++)); do  # a Ctrl-C now still needs the pid
         tool_pid=$(sed -n 's/^pid //p' "$work/shell")
@@ -276,31 +376,42 @@ run_tool() {
         pause 0.1
     done
     [[ -n $tool_pid ]] || die "the tool did not start on the device"
-    # adb itself in the background (not a function's subshell), so that killing $! ends it
-    adb -s "$serial" logcat -v threadtime --pid="$tool_pid" </dev/null >"$log" &
-    follower=$!
-    while kill -0 "$shell_job" 2>/dev/null; do
-        show_new_lines
-        if ((interrupted && !stop_sent)); then stop_tool && stop_sent=1 deadline=$((SECONDS + 10)); fi
-        if ((stop_sent && SECONDS > deadline)); then
-            say "the tool did not stop within 10 s: killing it" && deadline=$((SECONDS + 10))
-            on_device kill -KILL "$tool_pid" >/dev/null || true
+    deadline=$((SECONDS + TOOL_WAIT))
+    while :; do
+        if ! kill -0 "$shell_job" 2>/dev/null; then
+            exit_status=$(sed -n 's/^exit //p' "$work/shell")
+            [[ -n $exit_status ]] && break
+            status_written && break
+            if ! reachable; then
+                wait_for_return "lost $serial while the tool ran ($reason), which runs on there" ||
+                    { lost=1 && die "the log so far is in $log"; }
+            fi
         fi
-        pause 0.2
+        fetch_log || true
+        show_new_lines
+        if ((interrupted && !stop_sent)); then stop_tool interrupted && stop_sent=1 deadline=$SECONDS; fi
+        if ((SECONDS > deadline + 10)); then
+            if ((stop_sent)); then
+                say "the tool did not stop within 10 s: killing it"
+                on_device kill -KILL "$tool_pid" || true
+            else
+                stop_tool "the tool has not ended within $TOOL_WAIT s" && stop_sent=1
+            fi
+            deadline=$SECONDS
+        fi
+        pause 0.5
     done
-    if ((interrupted && !stop_sent)); then stop_tool; fi
     wait "$shell_job" || true
-    exit_status=$(sed -n 's/^exit //p' "$work/shell")
-    [[ -n $exit_status ]] || poll status_written || die "the tool did not exit on the device"
-    finish_log
+    fetch_log || say "the end of the log could not be fetched ($reason): pull $DEVICE_LOG for it"
+    show_new_lines
     [[ $exit_status == [01] ]] || die "the tool ended with status $exit_status (killed on the device?)"
 }
 
 pull_results() {  # into a scratch name first, so a failed pull leaves FILE as it was
     local scratch
     scratch=$(dirname -- "$output_local")/.${output_local##*/}.device-run.$$
-    if ! adb_s pull "$output_device" "$scratch" >/dev/null || ! mv -f -- "$scratch" "$output_local"; then
-        rm -f -- "$scratch" && die "could not pull $output_device to $output_local"
+    if ! ask "$TOOL_WAIT" pull "$output_device" "$scratch" || ! mv -f -- "$scratch" "$output_local"; then
+        rm -f -- "$scratch" && die "could not pull $output_device to $output_local ($reason)"
     fi
 }
 
@@ -308,7 +419,6 @@ pull_results() {  # into a scratch name first, so a failed pull leaves FILE as i
 on_exit() {
     local status=$?
     trap '' INT TERM
-    [[ -z $follower ]] || kill "$follower" 2>/dev/null || true
     if ((!ended)); then say "stopped unexpectedly (status $status)" && status=2; fi
     if ((changed)); then restore || status=2; fi
     [[ -z $work ]] || rm -rf "$work"

@@ -8,8 +8,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
+#include "capture_builder.h"
 #include "tool_process.h"
 
 namespace testsupport {
@@ -24,17 +26,51 @@ Lines lines(const std::string& text) {
     return lines;
 }
 
-// One device directory as fake_adb/adb reads it, from "RELEASE SDK HAL BLUETOOTH SETTING [TYPE
-// [SERVICE]]" (HAL hidl@1.0, hidl@1.1, aidl or none; BLUETOOTH ON or OFF; SETTING
-// ble_scan_always_enabled, - for unset; SERVICE the HIDL 1.1 HAL's init service), with an app
-// holding BLE; and a work directory for the runner.
+// The workstation: the attached devices (fake_adb/adb's station), a work directory for the
+// runner, and the environment it runs in.
+struct Station {
+    // The fake adb first on PATH, no ANDROID_SERIAL from the test's own environment.
+    Lines env(Lines command) const {
+        Lines head = {"/usr/bin/env", "-C", work.path, "-u", "ANDROID_SERIAL",
+                      "FAKE_ADB_STATION=" + root.path, "PATH=" FAKE_ADB_DIR ":/usr/bin:/bin"};
+        head.insert(head.end(), extraEnv.begin(), extraEnv.end());
+        command.insert(command.begin(), head.begin(), head.end());
+        return command;
+    }
+    // In a session of its own, so that a signal to its process group is a Ctrl-C.
+    Lines argv(Lines args, const std::string& binary = ORVALINQUIST_BINARY) const {
+        args.insert(args.begin(), {"setsid", DEVICE_RUN_SCRIPT, "--binary", binary});
+        return env(args);
+    }
+    ProcessResult run(const Lines& args) const { return ChildProcess(argv(args)).wait(kBound); }
+    // Processes on the devices, or adb clients talking to them, still alive after a while.
+    bool processesLeft() const {
+        const std::string mark = "FAKE_ADB_STATION=" + root.path + '\0';
+        auto none = [&] {
+            for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+                if ((readFile(entry.path() / "environ") + '\0').find(mark) != std::string::npos)
+                    return false;
+            return true;
+        };
+        return !waitUntil(none, milliseconds(3000));
+    }
+
+    static constexpr milliseconds kBound{50000};
+    TempDir root, work;
+    Lines extraEnv;
+};
+
+// One device as fake_adb/adb reads it, from "RELEASE SDK HAL BLUETOOTH SETTING [TYPE [SERVICE]]"
+// (HAL hidl@1.0, hidl@1.1, aidl or none; BLUETOOTH ON or OFF; SETTING ble_scan_always_enabled,
+// - for unset; SERVICE the HIDL 1.1 HAL's init service), with an app holding BLE.
 struct FakeDevice {
-    FakeDevice(const std::string& description, int serials) {
+    FakeDevice(Station& station, const std::string& serial, const std::string& description)
+        : station(station), serial(serial), dir(station.root.file(serial)) {
         std::istringstream words(description);
         std::string hal, type = "userdebug";
         words >> release >> sdk >> hal >> bluetooth >> setting >> type >> service;
-        for (auto sub : {"prop", "global", "tmp"}) ::mkdir(dir.file(sub).c_str(), 0755);
-        write("serials", serials == 0 ? "" : serials == 1 ? "SER1" : "SER1\nSER2");
+        ::mkdir(dir.c_str(), 0755);
+        for (auto sub : {"prop", "global", "tmp"}) ::mkdir(file(sub).c_str(), 0755);
         write("prop/ro.build.type", type);
         write("prop/ro.build.version.release", release);
         write("prop/ro.build.version.sdk", sdk);
@@ -48,56 +84,44 @@ struct FakeDevice {
         manager = std::stoi(sdk) >= 33 ? "cmd bluetooth_manager " : "svc bluetooth ";
         hidl11 = hal == "hidl@1.1";
     }
+    std::string file(const std::string& name) const { return dir + "/" + name; }
     void write(const std::string& name, const std::string& text) {
-        std::ofstream(dir.file(name)) << text << "\n";
+        std::ofstream(file(name)) << text << "\n";
     }
     std::string read(const std::string& name) const {
-        std::string text = readFile(dir.file(name));
+        std::string text = readFile(file(name));
         return text.empty() ? "-" : text.substr(0, text.size() - 1);
     }
-    // The fake adb first on PATH, no ANDROID_SERIAL from the test's own environment.
-    Lines env(Lines command) const {
-        command.insert(command.begin(),
-                       {"/usr/bin/env", "-C", work.path, "-u", "ANDROID_SERIAL",
-                        "FAKE_ADB_DEVICE=" + dir.path, "PATH=" FAKE_ADB_DIR ":/usr/bin:/bin"});
-        return command;
-    }
-    // In a session of its own, so that a signal to its process group is a Ctrl-C.
-    Lines argv(Lines args, const std::string& binary = ORVALINQUIST_BINARY) const {
-        args.insert(args.begin(), {"setsid", DEVICE_RUN_SCRIPT, "--binary", binary});
-        return env(args);
-    }
-    ProcessResult run(const Lines& args) { return ChildProcess(argv(args)).wait(kBound); }
-    Lines journal() const { return lines(readFile(dir.file("journal"))); }
+    Lines journal() const { return lines(readFile(file("journal"))); }
     int step(const std::string& prefix) const {  // where the journal has it first, or -1
         Lines journal = this->journal();
         int i = 0;
         while (i < int(journal.size()) && journal[i].rfind(prefix, 0) != 0) ++i;
         return i < int(journal.size()) ? i : -1;
     }
-    // Processes of this device, or adb clients talking to it, still alive after a while.
-    bool processesLeft() const {
-        const std::string mark = "FAKE_ADB_DEVICE=" + dir.path + '\0';
-        auto none = [&] {
-            for (const auto& entry : std::filesystem::directory_iterator("/proc"))
-                if ((readFile(entry.path() / "environ") + '\0').find(mark) != std::string::npos)
-                    return false;
-            return true;
-        };
-        return !waitUntil(none, milliseconds(3000));
+    // The messages of every line the tool wrote to the device's log, whatever logd kept.
+    Lines toolMessages() const {
+        static const std::regex kLine(R"(^\S+ [VDIWEF] \S+ \S+ +(\d+) +\d+ (.*)$)");
+        const std::string pid = read("tool.pid");
+        Lines messages;
+        std::smatch match;
+        for (const auto& line : lines(readFile(file("logd"))))
+            if (std::regex_match(line, match, kLine) && match[1] == pid)
+                messages.push_back(match[2]);
+        return messages;
     }
     // The device as it was found: Bluetooth, the setting, nothing else touched.
     void expectAsFound() const {
         EXPECT_EQ(read("state"), bluetooth);
         EXPECT_EQ(read("global/ble_scan_always_enabled"), setting);
         for (auto never : {"setenforce", "am "}) EXPECT_EQ(step(never), -1) << never;
-        EXPECT_FALSE(processesLeft());
+        EXPECT_FALSE(station.processesLeft());
     }
     // Root, the push, the stack off, the run, and only after the tool's exit the restore in
     // VTS's order: the HIDL 1.1 HAL restarted, Bluetooth on (only if it was), the setting last.
     void expectStepsInOrder() const {
         Lines journal = this->journal();
-        ASSERT_GE(journal.size(), 5u) << readFile(dir.file("journal"));
+        ASSERT_GE(journal.size(), 5u) << readFile(file("journal"));
         EXPECT_EQ(Lines(journal.begin(), journal.begin() + 4),
                   Lines({"root", "push /data/local/tmp/orvalinquist",
                          "settings put global ble_scan_always_enabled 0", manager + "disable"}));
@@ -113,14 +137,24 @@ struct FakeDevice {
         EXPECT_EQ(journal.back(), setting == "-"
                                       ? "settings delete global ble_scan_always_enabled"
                                       : "settings put global ble_scan_always_enabled " + setting);
-        EXPECT_EQ(readFile(dir.file("journal")).find("(tool running)"), std::string::npos);
+        EXPECT_EQ(readFile(file("journal")).find("(tool running)"), std::string::npos);
     }
 
-    static constexpr milliseconds kBound{30000};
+    Station& station;
+    std::string serial, dir;
     std::string release, sdk, bluetooth, setting, manager, service = "vendor.bluetooth-1-1";
     bool hidl11;
-    TempDir dir, work;
 };
+
+// The messages of threadtime lines ("MM-DD HH:MM:SS.mmm PID TID P TAG: message").
+Lines messagesOf(const std::string& log) {
+    static const std::regex kLine(R"(^\S+ \S+ +\d+ +\d+ [VDIWEF] [^:]*: (.*)$)");
+    Lines messages;
+    std::smatch match;
+    for (const auto& line : lines(log))
+        if (std::regex_match(line, match, kLine)) messages.push_back(match[1]);
+    return messages;
+}
 
 constexpr char kNastyName[] = "it's \"my\" scan; touch pwned";
 
@@ -151,27 +185,31 @@ class DeviceRunTest : public testing::TestWithParam<Kind> {};
 
 TEST_P(DeviceRunTest, ScansPullsResultsAndRestores) {
     const Kind& kind = GetParam();
-    FakeDevice device(kind.device, kind.serials);
-    ::mkdir(device.work.file("sub").c_str(), 0755);
+    Station station;
+    std::unique_ptr<FakeDevice> other;
+    if (kind.serials > 1) other = std::make_unique<FakeDevice>(station, "SER1", kind.device);
+    FakeDevice device(station, kind.serials > 1 ? "SER2" : "SER1", kind.device);
+    ::mkdir(station.work.file("sub").c_str(), 0755);
     Lines args = kind.serials > 1 ? Lines{"-s", "SER2"} : Lines{};
     args.insert(args.end(), {"scan", "-t", "1"});
     args.insert(args.end(), kind.output.begin(), kind.output.end());
-    ProcessResult result = device.run(args);
+    ProcessResult result = station.run(args);
     ASSERT_TRUE(result.exitedWith(0)) << result.describe();
     device.expectStepsInOrder();
     device.expectAsFound();
 
-    std::string csv = readFile(device.work.file(kind.local)), name = kind.local;
+    if (other) EXPECT_EQ(other->step(""), -1) << "the other device was touched";
+    std::string csv = readFile(station.work.file(kind.local)), name = kind.local;
     EXPECT_NE(csv.find("# Total devices"), std::string::npos) << kind.local;
     EXPECT_EQ(csv, device.read("tmp/" + name.substr(name.find_last_of('/') + 1)) + "\n");
-    for (const auto& dir : {device.work.path, device.dir.file("tmp")})
+    for (const auto& dir : {station.work.path, device.file("tmp")})
         EXPECT_FALSE(std::filesystem::exists(dir + "/pwned"));
 
     // All the tool's lines, each once, on the terminal and in the log file, none lost at its end.
     ProcessResult dump =
-        ChildProcess(device.env({"adb", "-s", "SER1", "logcat", "-d", "-v", "threadtime"}))
+        ChildProcess(station.env({"adb", "-s", device.serial, "logcat", "-d", "-v", "threadtime"}))
             .wait(milliseconds(5000));
-    std::string log = readFile(device.work.file("orvalinquist.log"));
+    std::string log = readFile(station.work.file("orvalinquist.log"));
     EXPECT_EQ(log, dump.out);
     EXPECT_EQ(result.out, log);
     for (auto line : {"Bluetooth initialized successfully", "Discovered "})
@@ -184,16 +222,17 @@ TEST_P(DeviceRunTest, ScansPullsResultsAndRestores) {
 // A scan that fails (its HAL has no controller): status 1, restored, nothing pulled, the old
 // local results kept.
 TEST_P(DeviceRunTest, ToolFailureRestoresAndPullsNothing) {
-    FakeDevice device(GetParam().device, 1);
+    Station station;
+    FakeDevice device(station, "SER1", GetParam().device);
     device.write("transport", "replay:/nonexistent.btsnoop");
-    std::ofstream(device.work.file("scan.csv")) << "old\n";
-    ProcessResult result = device.run({"scan", "-t", "1", "-o", "scan.csv"});
+    std::ofstream(station.work.file("scan.csv")) << "old\n";
+    ProcessResult result = station.run({"scan", "-t", "1", "-o", "scan.csv"});
     ASSERT_TRUE(result.exitedWith(1)) << result.describe();
     device.expectStepsInOrder();
     device.expectAsFound();
     EXPECT_EQ(device.step("pull"), -1);
-    EXPECT_EQ(readFile(device.work.file("scan.csv")), "old\n");
-    EXPECT_NE(readFile(device.work.file("orvalinquist.log")).find("Failed to get Bluetooth HCI"),
+    EXPECT_EQ(readFile(station.work.file("scan.csv")), "old\n");
+    EXPECT_NE(readFile(station.work.file("orvalinquist.log")).find("Failed to get Bluetooth HCI"),
               std::string::npos);
 }
 
@@ -203,20 +242,116 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DeviceRunTest, testing::ValuesIn(kKinds),
 // Ctrl-C at the workstation while the tool scans: the tool is stopped on the device, and only
 // then is the device restored (the HIDL 1.1 HAL restarted before Bluetooth goes on again).
 TEST(DeviceRunInterruptTest, CtrlCStopsTheToolThenRestores) {
-    FakeDevice device(kKinds[1].device, 1);
-    ChildProcess runner(device.argv({"scan", "-t", "10", "-o", "scan.csv"}));
+    Station station;
+    FakeDevice device(station, "SER1", kKinds[1].device);
+    ChildProcess runner(station.argv({"scan", "-t", "10", "-o", "scan.csv"}));
     ASSERT_TRUE(runner.waitForOutput("Scanning for 10 seconds", milliseconds(15000), false));
     auto signalled = std::chrono::steady_clock::now();
     runner.signal(SIGINT, /*toGroup=*/true);
     ProcessResult result = runner.wait(milliseconds(15000));
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, milliseconds(6000));
     ASSERT_TRUE(result.exitedWith(1)) << result.describe();
-    std::string log = readFile(device.work.file("orvalinquist.log"));
+    std::string log = readFile(station.work.file("orvalinquist.log"));
     EXPECT_NE(log.find("Received signal 2"), std::string::npos) << log;
     device.expectStepsInOrder();
     device.expectAsFound();
-    EXPECT_FALSE(std::filesystem::exists(device.work.file("scan.csv")));
+    EXPECT_FALSE(std::filesystem::exists(station.work.file("scan.csv")));
 }
+
+// A crowded room: 300 non-connectable LE advertisers, each once a second for 20 s, so that a
+// scan of a few seconds logs far more than logd's ring holds.
+std::string crowdedCapture(const std::string& path) {
+    Capture capture(1002);
+    capture.add(2, 1000000, {0x01, 0x0c, 0x20, 0x02, 0x01, 0x00});  // LE Set Scan Enable, on
+    for (int second = 0; second < 20; ++second) {
+        for (int i = 0; i < 300; ++i) {
+            std::string name = "Tag " + std::to_string(i);
+            Capture::Bytes data = {0x02, 0x01, 0x04, uint8_t(name.size() + 1), 0x09};
+            data.insert(data.end(), name.begin(), name.end());
+            data.insert(data.end(), {0x07, 0xff, 0x4c, 0x00, uint8_t(second), uint8_t(i), 1, 2});
+            Capture::Bytes report = {0x04, 0x3e, uint8_t(data.size() + 12), 0x02, 0x01, 0x03,
+                                     0x01, uint8_t(i), uint8_t(i >> 8), 0x33, 0x44, 0x55, 0xc6,
+                                     uint8_t(data.size())};
+            report.insert(report.end(), data.begin(), data.end());
+            report.push_back(0xc4);  // -60 dBm
+            capture.add(3, 1100000 + second * 1000000 + i * 3333, report);
+        }
+    }
+    return capture.save(path);
+}
+
+// The link drops while the tool runs on the device. When it comes back within the wait, the
+// run ends as if nothing had happened: the tool's status, every line it logged (more than
+// logd's ring), the results, the device restored. When it does not: status 2, the log so far,
+// and the commands that put the device back by hand, which do so once it is back.
+struct LinkDrop {
+    const char* label;
+    const char* device;
+    const char* drop;  // AFTER SECONDS (or never) into the tool's run
+    const char* wait;  // DEVICE_RUN_RECONNECT_WAIT
+    int status;
+};
+
+const LinkDrop kLinkDrops[] = {
+    {"BackWhileTheToolRuns", "14 34 aidl ON 1", "2 3", "30", 0},
+    {"BackAfterTheToolEnded", "13 33 hidl@1.1 ON 1", "2 8", "30", 0},
+    {"NeverBack_Hidl11", "13 33 hidl@1.1 ON 1", "2 never", "3", 2},
+    {"NeverBack_Android10", "10 29 hidl@1.0 ON -", "2 never", "3", 2},
+};
+
+void PrintTo(const LinkDrop& drop, std::ostream* out) {
+    *out << drop.label;
+}
+
+class LinkDropTest : public testing::TestWithParam<LinkDrop> {};
+
+TEST_P(LinkDropTest, EndsAsIfNothingHappenedOrSaysHowToRestore) {
+    const LinkDrop& drop = GetParam();
+    Station station;
+    station.extraEnv = {std::string("DEVICE_RUN_RECONNECT_WAIT=") + drop.wait};
+    FakeDevice device(station, "SER1", drop.device);
+    device.write("transport", "replay:" + crowdedCapture(station.root.file("crowd.btsnoop")));
+    device.write("drop", drop.drop);
+    ProcessResult result = station.run({"scan", "-t", "3", "-o", "scan.csv"});
+    ASSERT_TRUE(result.exitedWith(drop.status)) << result.describe();
+    EXPECT_NE(result.err.find("device-run: lost SER1 while the tool ran (adb: device 'SER1' not found), which runs on "
+                             "there: waiting up to "),
+              std::string::npos) << result.err;
+    std::string log = readFile(station.work.file("orvalinquist.log"));
+    EXPECT_EQ(result.out, log);
+    // The tool has ended on the device by now or soon: what it logged in all.
+    ASSERT_TRUE(waitUntil([&] { return device.read("tmp/orvalinquist.exit") != "-"; },
+                          milliseconds(15000)));
+    Lines all = device.toolMessages(), kept = messagesOf(log);
+    if (drop.status == 0) {
+        EXPECT_GT(log.size(), 300000u);
+        EXPECT_EQ(kept, all);
+        EXPECT_EQ(readFile(station.work.file("scan.csv")), readFile(device.file("tmp/scan.csv")));
+        device.expectStepsInOrder();
+        device.expectAsFound();
+        return;
+    }
+    ASSERT_LE(kept.size(), all.size());
+    EXPECT_EQ(kept, Lines(all.begin(), all.begin() + kept.size()));
+    EXPECT_NE(result.err.find("did not come back within 3 s"), std::string::npos);
+    // Back again: the commands it gave, in its order, restore the device and fetch the rest.
+    std::filesystem::remove(device.file("link"));
+    int commands = 0;
+    for (const auto& line : lines(result.err)) {
+        if (line.rfind("  adb ", 0) != 0) continue;
+        ++commands;
+        ProcessResult step = ChildProcess(station.env({"bash", "-c", line})).wait(Station::kBound);
+        EXPECT_TRUE(step.exitedWith(0)) << line << "\n" << step.describe();
+    }
+    EXPECT_GE(commands, 5);
+    EXPECT_EQ(messagesOf(readFile(station.work.file("orvalinquist.log"))), all);
+    EXPECT_EQ(readFile(station.work.file("scan.csv")), readFile(device.file("tmp/scan.csv")));
+    device.expectStepsInOrder();
+    device.expectAsFound();
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkDrops, LinkDropTest, testing::ValuesIn(kLinkDrops),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // Set-up that cannot go on: status 2, one line, the device as it was found; nothing changed on
 // it, or, for a stack that stays in BLE_ON whatever the setting, everything restored.
@@ -245,6 +380,8 @@ const Refusal kRefusals[] = {
      ORVALINQUIST_BINARY, {"scan", "-o", "missing/scan.csv"}},
     // clang-format on
     {"PushFails", "13 33 hidl@1.1 ON 1", 1, "cannot push", "root\n", 2, "push_fails"},
+    {"AdbdStaysDownAfterRoot", "14 34 aidl ON 1", 1, "did not come back as root within 3 s",
+     "root\n", 1, "adbd_stays_down"},
     {"StuckInBleOn", "16 36 aidl ON 1", 1, "stayed in BLE_ON",
      "root\npush /data/local/tmp/orvalinquist\nsettings put global ble_scan_always_enabled 0\n"
      "cmd bluetooth_manager disable\ncmd bluetooth_manager enable\n"
@@ -260,17 +397,22 @@ class RefusalTest : public testing::TestWithParam<Refusal> {};
 
 TEST_P(RefusalTest, StopsWithStatus2) {
     const Refusal& refusal = GetParam();
-    FakeDevice device(refusal.device, refusal.serials);
+    Station station;
+    station.extraEnv = {"DEVICE_RUN_RECONNECT_WAIT=3"};
+    FakeDevice device(station, "SER1", refusal.device);
+    std::unique_ptr<FakeDevice> other;
+    if (refusal.serials > 1) other = std::make_unique<FakeDevice>(station, "SER2", refusal.device);
+    if (refusal.serials == 0) std::filesystem::remove_all(device.dir);
     if (refusal.profile) device.write(refusal.profile, "");
     ProcessResult result =
-        ChildProcess(device.argv(refusal.command, refusal.binary)).wait(FakeDevice::kBound);
+        ChildProcess(station.argv(refusal.command, refusal.binary)).wait(Station::kBound);
     ASSERT_TRUE(result.exitedWith(2)) << result.describe();
     Lines err = lines(result.err);
     ASSERT_EQ(err.size(), refusal.lines) << result.err;
     for (const auto& line : err) EXPECT_EQ(line.rfind("device-run: ", 0), 0u) << line;
     EXPECT_NE(err.back().find(refusal.line), std::string::npos) << result.err;
-    EXPECT_EQ(readFile(device.dir.file("journal")), refusal.journal);
-    device.expectAsFound();
+    EXPECT_EQ(readFile(device.file("journal")), refusal.journal);
+    if (refusal.serials > 0) device.expectAsFound();
 }
 
 INSTANTIATE_TEST_SUITE_P(Refusals, RefusalTest, testing::ValuesIn(kRefusals),

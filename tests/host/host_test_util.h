@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture_builder.h"
 #include "fd_link.h"
 #include "hal_assembly.h"
 #include "host_environment.h"
@@ -36,6 +37,7 @@ using Bytes = std::vector<uint8_t>;
 using Packets = std::vector<Bytes>;
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
+using testsupport::Capture;
 using testsupport::readFile;
 
 class RecordingCallbacks : public ::android::hardware::bluetooth::V1_0::IBluetoothHciCallbacks {
@@ -97,27 +99,6 @@ inline sp<HostHal> halOn(UniqueFd fd, Framing framing = Framing::kStream,
     if (link && snoop) link = std::make_unique<RecordingLink>(std::move(link), std::move(snoop));
     return link ? HostHal::create(name, "", std::move(link), &error) : nullptr;
 }
-
-// A btsnoop file, built record by record.
-struct Capture {
-    explicit Capture(uint32_t datalink) { be(0x6274736e6f6f7000, 8).be(1, 4).be(datalink, 4); }
-    Capture& be(uint64_t value, int size) {
-        while (size-- > 0) bytes.push_back(static_cast<uint8_t>(value >> 8 * size));
-        return *this;
-    }
-    Capture& add(uint32_t flags, uint64_t micros, const Bytes& packet) {
-        be(packet.size(), 4).be(packet.size(), 4).be(flags, 4).be(0, 4).be(micros, 8);
-        bytes.insert(bytes.end(), packet.begin(), packet.end());
-        return *this;
-    }
-    std::string save(const std::string& path = testing::TempDir() + "/capture." +
-                                               std::to_string(getpid())) const {
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        return path;
-    }
-    Bytes bytes;
-};
 
 // Up to `size` bytes: what arrives until then or until `ms` pass without a byte.
 inline Bytes readBytes(int fd, size_t size, int ms = 3000) {
