@@ -31,8 +31,13 @@ Lines lines(const std::string& text) {
 struct Station {
     // The fake adb first on PATH, no ANDROID_SERIAL from the test's own environment.
     Lines env(Lines command) const {
-        Lines head = {"/usr/bin/env", "-C", work.path, "-u", "ANDROID_SERIAL",
-                      "FAKE_ADB_STATION=" + root.path, "PATH=" FAKE_ADB_DIR ":/usr/bin:/bin"};
+        Lines head = {"/usr/bin/env",
+                      "-C",
+                      work.path,
+                      "-u",
+                      "ANDROID_SERIAL",
+                      "FAKE_ADB_STATION=" + root.path,
+                      "PATH=" FAKE_ADB_DIR ":/usr/bin:/bin"};
         head.insert(head.end(), extraEnv.begin(), extraEnv.end());
         command.insert(command.begin(), head.begin(), head.end());
         return command;
@@ -269,8 +274,19 @@ std::string crowdedCapture(const std::string& path) {
             Capture::Bytes data = {0x02, 0x01, 0x04, uint8_t(name.size() + 1), 0x09};
             data.insert(data.end(), name.begin(), name.end());
             data.insert(data.end(), {0x07, 0xff, 0x4c, 0x00, uint8_t(second), uint8_t(i), 1, 2});
-            Capture::Bytes report = {0x04, 0x3e, uint8_t(data.size() + 12), 0x02, 0x01, 0x03,
-                                     0x01, uint8_t(i), uint8_t(i >> 8), 0x33, 0x44, 0x55, 0xc6,
+            Capture::Bytes report = {0x04,
+                                     0x3e,
+                                     uint8_t(data.size() + 12),
+                                     0x02,
+                                     0x01,
+                                     0x03,
+                                     0x01,
+                                     uint8_t(i),
+                                     uint8_t(i >> 8),
+                                     0x33,
+                                     0x44,
+                                     0x55,
+                                     0xc6,
                                      uint8_t(data.size())};
             report.insert(report.end(), data.begin(), data.end());
             report.push_back(0xc4);  // -60 dBm
@@ -314,9 +330,11 @@ TEST_P(LinkDropTest, EndsAsIfNothingHappenedOrSaysHowToRestore) {
     device.write("drop", drop.drop);
     ProcessResult result = station.run({"scan", "-t", "3", "-o", "scan.csv"});
     ASSERT_TRUE(result.exitedWith(drop.status)) << result.describe();
-    EXPECT_NE(result.err.find("device-run: lost SER1 while the tool ran (adb: device 'SER1' not found), which runs on "
-                             "there: waiting up to "),
-              std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("device-run: lost SER1 while the tool ran (adb: device 'SER1' not "
+                              "found), which runs on "
+                              "there: waiting up to "),
+              std::string::npos)
+        << result.err;
     std::string log = readFile(station.work.file("orvalinquist.log"));
     EXPECT_EQ(result.out, log);
     // The tool has ended on the device by now or soon: what it logged in all.
