@@ -380,7 +380,7 @@ struct Refusal {
     const char* line;               // in the last line
     const char* journal = "";       // what the device saw done
     size_t lines = 1;               // the HAL found is said before the push
-    const char* profile = nullptr;  // a file that makes the device misbehave
+    const char* profile = nullptr;  // NAME[=CONTENT]: a file that makes the device misbehave
     const char* binary = ORVALINQUIST_BINARY;
     Lines command = {"scan", "-t", "1"};  // the tool's command line as the user typed it
 };
@@ -398,6 +398,9 @@ const Refusal kRefusals[] = {
      ORVALINQUIST_BINARY, {"scan", "-o", "missing/scan.csv"}},
     // clang-format on
     {"PushFails", "13 33 hidl@1.1 ON 1", 1, "cannot push", "root\n", 2, "push_fails"},
+    {"DumpsysNeverAnswers", "14 34 aidl ON 1", 1,
+     "no answer to 'adb shell dumpsys bluetooth_manager' within 3 s",
+     "root\npush /data/local/tmp/orvalinquist\n", 2, "hangs=dumpsys"},
     {"AdbdStaysDownAfterRoot", "14 34 aidl ON 1", 1, "did not come back as root within 3 s",
      "root\n", 1, "adbd_stays_down"},
     {"StuckInBleOn", "16 36 aidl ON 1", 1, "stayed in BLE_ON",
@@ -416,12 +419,17 @@ class RefusalTest : public testing::TestWithParam<Refusal> {};
 TEST_P(RefusalTest, StopsWithStatus2) {
     const Refusal& refusal = GetParam();
     Station station;
-    station.extraEnv = {"DEVICE_RUN_RECONNECT_WAIT=3"};
+    station.extraEnv = {"DEVICE_RUN_RECONNECT_WAIT=3", "DEVICE_RUN_ANSWER_WAIT=3"};
     FakeDevice device(station, "SER1", refusal.device);
     std::unique_ptr<FakeDevice> other;
     if (refusal.serials > 1) other = std::make_unique<FakeDevice>(station, "SER2", refusal.device);
     if (refusal.serials == 0) std::filesystem::remove_all(device.dir);
-    if (refusal.profile) device.write(refusal.profile, "");
+    if (refusal.profile) {  // NAME or NAME=CONTENT
+        std::string profile = refusal.profile;
+        size_t equals = profile.find('=');
+        device.write(profile.substr(0, equals),
+                     equals == std::string::npos ? "" : profile.substr(equals + 1));
+    }
     ProcessResult result =
         ChildProcess(station.argv(refusal.command, refusal.binary)).wait(Station::kBound);
     ASSERT_TRUE(result.exitedWith(2)) << result.describe();
