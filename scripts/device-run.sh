@@ -368,7 +368,7 @@ run_tool() {
         "p=\$!; logcat -v threadtime --pid=\$p >>$DEVICE_LOG 2>/dev/null & l=\$!; echo \"pid \$p\";" \
         "wait \$p; s=\$?; e=\$(logcat -d -v threadtime --pid=\$p | tail -n 1); i=0;" \
         "while [ \$i -lt 50 ] && [ \"\$(tail -n 1 $DEVICE_LOG)\" != \"\$e\" ]; do sleep 0.1; i=\$((i+1)); done;" \
-        "kill \$l; echo \$s >$STATUS_FILE; echo \"exit \$s\"; }" </dev/null >"$work/shell" 2>/dev/null &
+        "kill \$l; echo \$s >$STATUS_FILE; echo \"exit \$s\"; }" </dev/null >"$work/shell" 2>"$work/shell.err" &
     shell_job=$!
     for ((tries = 0; tries < 100; tries++)); do  # a Ctrl-C now still needs the pid
         tool_pid=$(sed -n 's/^pid //p' "$work/shell")
@@ -404,6 +404,8 @@ run_tool() {
     wait "$shell_job" || true
     fetch_log || say "the end of the log could not be fetched ($reason): pull $DEVICE_LOG for it"
     show_new_lines
+    # The tool itself writes nothing there: this is the linker's word or the shell's.
+    head -n 5 "$work/shell.err" | tr -d '\r' | while IFS= read -r line; do say "on the device: $line"; done
     [[ $exit_status == [01] ]] || die "the tool ended with status $exit_status (killed on the device?)"
 }
 

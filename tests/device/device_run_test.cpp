@@ -241,6 +241,19 @@ TEST_P(DeviceRunTest, ToolFailureRestoresAndPullsNothing) {
               std::string::npos);
 }
 
+// A tool built in another release's tree does not link there: it logs nothing, and what the
+// device's linker said is the line that tells why.
+TEST(DeviceRunLinkerTest, TheDevicesOwnErrorIsShown) {
+    Station station;
+    FakeDevice device(station, "SER1", kKinds[3].device);
+    device.write("cannot_link", "");
+    ProcessResult result = station.run({"help"});
+    ASSERT_TRUE(result.exitedWith(1)) << result.describe();
+    EXPECT_NE(result.err.find("device-run: on the device: CANNOT LINK EXECUTABLE"), std::string::npos)
+        << result.err;
+    device.expectAsFound();
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, DeviceRunTest, testing::ValuesIn(kKinds),
                          [](const auto& info) { return std::string(info.param.label); });
 
