@@ -17,20 +17,26 @@ reconnect_wait=${DEVICE_RUN_RECONNECT_WAIT:-60}
 usage() {
     cat <<EOF
 Usage: ${0##*/} [-s SERIAL] [--binary FILE] [--log FILE] COMMAND [OPTIONS]
-Runs 'orvalinquist COMMAND [OPTIONS]' on an adb-attached userdebug or eng device as root, with
+       ${0##*/} -s SERIAL -s SERIAL... | --all [--binary FILE] [--log FILE] COMMAND [OPTIONS]
+Runs 'orvalinquist COMMAND [OPTIONS]' on adb-attached userdebug or eng devices as root, with
 the Bluetooth stack turned off for the run and restored afterwards.
-  -s SERIAL      the device (default: \$ANDROID_SERIAL, else the only one attached)
+  -s SERIAL      the device (default: \$ANDROID_SERIAL, else the only one attached); given
+                 more than once, each of them, all at once
+  --all          every device that adb devices lists as ready, all at once
   --binary FILE  the tool to push (default: \$ANDROID_PRODUCT_OUT/system/bin/orvalinquist)
   --log FILE     where the tool's log lines are kept (default: orvalinquist.log)
 With scan's -o FILE the tool writes $DEVICE_DIR/<name of FILE>, pulled to FILE after exit 0.
-Exit status: the tool's (0 or 1), or 2 when the run could not be set up or the device restored.
+With two devices or more, each one's log and results file carry its serial (NAME-SERIAL.log,
+scan-SERIAL.csv), each line it prints starts with [SERIAL], and one line a device ends the run.
+Exit status: the tool's (0 or 1), or 2 when the run could not be set up or the device restored;
+with several devices 0 when all ran with 0, 2 when any had 2, else 1.
 Every wait is bounded: DEVICE_RUN_ANSWER_WAIT (default 30) seconds for one answer of the
 device, DEVICE_RUN_RECONNECT_WAIT (default 60) for a device whose link dropped to come back.
 EOF
 }
 
 say() { echo "device-run: $*" >&2; }
-die() { say "$*"; ended=1; exit 2; }
+die() { say "$*"; failure=$*; ended=1; exit 2; }
 pause() { sleep "$1" & wait $! || true; }  # in the background, so a Ctrl-C is handled at once
 poll() {  # COMMAND...: until it succeeds, every 0.5 s for 10 s
     local tries
@@ -74,17 +80,20 @@ manager_field() {
         block && index($0, field) == 1 { print substr($0, length(field) + 1); exit }' <<<"$answer"
 }
 
-serial="" binary="" log=orvalinquist.log
-tool_args=() output_local="" output_device=""
+serial="" binary="" log=orvalinquist.log all=0
+serials=() user_args=() tool_args=() output_local="" output_device=""
+# Set for one device's run within a station: where that run writes its pid and its summary.
+readonly member=${DEVICE_RUN_STATION_MEMBER:-}
 build_type="" release="" api=0 hidl_1_1=0 hal_service="" was_on=0 old_scan_setting="" changed=0
 reached="" answer="" reason="" prop="" ended=0 interrupted=0 lost=0 tool_pid="" shown=0
-exit_status="" work=""
+exit_status="" work="" hal_kind="" failure="" restored=""
 
 parse_options() {
     while (($#)); do
         case $1 in
             -h | --help) usage && exit 0 ;;
-            -s) [[ -n ${2:-} ]] || die "-s needs a serial"; serial=$2 && shift 2 ;;
+            -s) [[ -n ${2:-} ]] || die "-s needs a serial"; serials+=("$2") && shift 2 ;;
+            --all) all=1 && shift ;;
             --binary) [[ -n ${2:-} ]] || die "--binary needs a file"; binary=$2 && shift 2 ;;
             --binary=*) binary=${1#*=} && shift ;;
             --log) [[ -n ${2:-} ]] || die "--log needs a file"; log=$2 && shift 2 ;;
@@ -99,7 +108,19 @@ parse_options() {
         -*) die "unknown option '$1' (--help says which there are)" ;;
         *) die "unknown command '$1': the tool's are enable, scan, disable and help" ;;
     esac
+    user_args=("$@")
+    ((!all || ${#serials[@]} == 0)) || die "-s and --all do not go together"
+    if ((${#serials[@]} == 1)) || [[ -n $member ]]; then serial=${serials[0]}; fi
+    [[ -z $member ]] || log=$(with_serial "$log")
     if [[ $1 == scan ]]; then rewrite_scan_options "$@"; else tool_args=("$@"); fi
+}
+
+# PATH with this run's serial in its name, before the extension: one device's files in a
+# station are its own.
+with_serial() {
+    local name=${1##*/} dir=""
+    [[ $1 != */* ]] || dir=${1%/*}/
+    if [[ $name == ?*.* ]]; then echo "$dir${name%.*}-$serial.${name##*.}"; else echo "$dir$name-$serial"; fi
 }
 
 # The results file's name, as the tool writes it on the device.
@@ -107,6 +128,7 @@ note_output() {
     local name=${1##*/}
     [[ -n $name && $name != . && $name != .. ]] || die "-o needs a file name, not '$1'"
     output_local=$1 output_device=$DEVICE_DIR/$name
+    [[ -z $member ]] || output_local=$(with_serial "$1")
 }
 
 # Walks scan's options as the tool's getopt_long("t:o:fc") does, and points -o in any of its
@@ -194,14 +216,15 @@ find_hal() {
     hidl=$(grep -o 'android\.hardware\.bluetooth@1\.[01]::IBluetoothHci/default' <<<"$answer" || true)
     if [[ $hidl == *@1.1::* ]]; then
         find_hal_service
+        hal_kind="HIDL 1.1"
         hal="HIDL ${hidl##*$'\n'} (the tool talks 1.0 to it; its service: $hal_service)" hidl_1_1=1
     elif [[ -n $hidl ]]; then
-        hal="HIDL $hidl"
+        hal="HIDL $hidl" hal_kind="HIDL 1.0"
     else
         on_device service list || die "cannot list the services of $serial ($reason)"
         grep -qF "	$AIDL_HAL: " <<<"$answer" ||
             die "no Bluetooth HCI HAL (HIDL @1.x or $AIDL_HAL) on $serial; nothing changed"
-        hal="AIDL $AIDL_HAL"
+        hal="AIDL $AIDL_HAL" hal_kind=AIDL
     fi
     say "Android $release (API $api), $build_type, HAL: $hal"
 }
@@ -422,9 +445,90 @@ on_exit() {
     local status=$?
     trap '' INT TERM
     if ((!ended)); then say "stopped unexpectedly (status $status)" && status=2; fi
-    if ((changed)); then restore || status=2; fi
+    if ((changed)); then
+        if restore; then restored=restored; else restored="NOT restored" status=2; fi
+    fi
+    [[ -z $member ]] || summarize "$status" >"$member.summary"
     [[ -z $work ]] || rm -rf "$work"
     exit "$status"
+}
+
+# One device's line at the end of a station's run: STATUS, a tab, then what became of it.
+summarize() {
+    local found="" count
+    if [[ ${tool_args[0]:-} == scan ]]; then
+        count=$(sed -n 's/^# Total devices: //p' "$output_local" 2>/dev/null | tail -n 1) || true
+        [[ -n $count ]] ||
+            count=$(sed -n 's/.* Discovered \([0-9]*\) devices:$/\1/p' "$log" 2>/dev/null | tail -n 1) || true
+        if [[ -n $count ]]; then found=", $count devices found"; else found=", no device list"; fi
+    fi
+    printf '%s\t%s, %s: %s%s, %s\n' "$1" "Android ${release:-?} (API ${api:-?})" "${hal_kind:-HAL unknown}" \
+        "$(if [[ -n $failure ]]; then echo "failed: $failure"; else echo "tool exit $1"; fi)" \
+        "$found" "${restored:-nothing changed}"
+}
+
+# Two devices or more: each one's whole run at once, by this script for that one device with
+# its names and its lines marked with its serial. The runs ignore SIGINT, so that a Ctrl-C
+# cannot end one (or its markers) before it has restored its device: it reaches them as a
+# SIGTERM from here, which they take as one.
+run_station() {
+    local s pid status=0 code line pids=() said=0
+    trap '((++interrupted))' INT TERM
+    say "running on ${#serials[@]} devices at once: ${serials[*]}"
+    for s in "${serials[@]}"; do
+        station_member "$s" &
+        pids+=("$!")
+    done
+    while :; do
+        for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && break; pid=""; done
+        [[ -n $pid ]] || break
+        if ((interrupted > said)); then
+            if ((!said)); then say "interrupted: stopping the tool on every device, then restoring each"
+            else say "interrupted again: each device is still restored before the run ends"; fi
+            said=$interrupted
+        fi
+        ((!interrupted)) || for s in "${serials[@]}"; do
+            [[ -e $work/$s.pid && ! -e $work/$s.stopped ]] || continue
+            kill -TERM "$(cat "$work/$s.pid")" 2>/dev/null && : >"$work/$s.stopped"
+        done
+        pause 0.2
+    done
+    for pid in "${pids[@]}"; do wait "$pid" || true; done
+    for s in "${serials[@]}"; do
+        if [[ -e $work/$s.summary ]] && IFS=$'\t' read -r code line <"$work/$s.summary"; then
+            say "[$s] $line"
+        else
+            code=2 && say "[$s] ended without a summary: the run was killed"
+        fi
+        if ((code == 2)); then status=2; elif ((code != 0 && status == 0)); then status=1; fi
+    done
+    ended=1
+    exit "$status"
+}
+station_member() {  # in a subshell of its own: it and its markers outlive a Ctrl-C
+    local s=$1
+    trap '' INT
+    {
+        DEVICE_RUN_STATION_MEMBER="$work/$s" "$BASH" "$0" -s "$s" --binary "$binary" --log "$log" \
+            "${user_args[@]}" 2>&1 1>&3 3>&- | mark "$s" >&2
+    } 3>&1 | mark "$s"
+}
+mark() { awk -v mark="[$1] " '{ print mark $0; fflush() }'; }
+
+# The devices of this run: those named (each once), or every one adb lists as ready.
+station_serials() {
+    local -a named=("${serials[@]}")
+    local s
+    if ((all)); then
+        command -v adb >/dev/null || die "adb not found on PATH"
+        bounded "$answer_wait" adb devices >"$work/devices" 2>&1 ||
+            die "adb devices failed ($(tail -n 1 "$work/devices"))"
+        mapfile -t named < <(awk 'NR > 1 && $2 == "device" { print $1 }' "$work/devices")
+        ((${#named[@]})) || die "--all: no device attached (adb devices lists none ready)"
+    fi
+    serials=()
+    for s in "${named[@]}"; do [[ " ${serials[*]} " == *" $s "* ]] || serials+=("$s"); done
+    serial=${serials[0]:-}
 }
 
 main() {
@@ -439,6 +543,12 @@ main() {
     trap 'interrupted=1' INT TERM
     trap on_exit EXIT
     work=$(mktemp -d)
+    if [[ -n $member ]]; then
+        echo $$ >"$member.pid"
+    else
+        station_serials
+        ((${#serials[@]} < 2)) || run_station
+    fi
     # Checked before the device is touched; appending leaves an old log as it was until the run.
     { : >>"$log"; } 2>/dev/null || die "cannot write the log file $log"
     pick_device
