@@ -463,7 +463,7 @@ summarize() {
         if [[ -n $count ]]; then found=", $count devices found"; else found=", no device list"; fi
     fi
     printf '%s\t%s, %s: %s%s, %s\n' "$1" "Android ${release:-?} (API ${api:-?})" "${hal_kind:-HAL unknown}" \
-        "$(if [[ -n $failure ]]; then echo "failed: $failure"; else echo "tool exit $1"; fi)" \
+        "$(if [[ -n $failure ]]; then echo "failed: ${failure%; nothing changed}"; else echo "tool exit $1"; fi)" \
         "$found" "${restored:-nothing changed}"
 }
 
